@@ -1,0 +1,78 @@
+#include "app/frm_tree.h"
+
+#include "app/artwork.h"
+#include "app/toolkit/keyed_tree.h"
+#include "app/toolkit/runtime.h"
+#include "app/toolkit/text_box.h"
+#include "app/toolkit/tool_bar.h"
+#include "app/toolkit/twips.h"
+#include "view/show_tree.h"
+#include "view/tree_state.h"
+
+#include <QIcon>
+#include <QPixmap>
+
+#include <cstdio>
+
+namespace {
+// Outer size of the window after start-up, in twips.
+constexpr double kStartWidth = 6570;
+constexpr double kStartHeight = 6570;
+} // namespace
+
+frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
+    : QWidget(parent), m_storeDirectory(storeDirectory)
+{
+    setObjectName(QStringLiteral("frmTree"));
+    setWindowTitle(QStringLiteral("BranchKeeper"));
+    setWindowIcon(QIcon(QPixmap::fromImage(artwork::drawAppIcon())));
+
+    Toolbar1 = new toolkit::TopAlignedToolBar(this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+
+    TreeV = new toolkit::KeyedTree(this);
+    TreeV->setObjectName(QStringLiteral("TreeV"));
+    TreeV->setAccessibleName(tr("Items"));
+
+    txtItem = new toolkit::TextBox(this);
+    txtItem->setObjectName(QStringLiteral("txtItem"));
+    txtItem->setAccessibleName(tr("Item text"));
+
+    ImageList1 = new toolkit::ImageList(this);
+    ImageList1->setObjectName(QStringLiteral("ImageList1"));
+    ImageList2 = new toolkit::ImageList(this);
+    ImageList2->setObjectName(QStringLiteral("ImageList2"));
+
+    // Designed geometry; every rebuild of the tree lays the two out again.
+    namespace tw = toolkit::twips;
+    tw::setWidth(this, 6435);
+    tw::setHeight(this, 5460);
+    tw::setTop(TreeV, 1080);
+    tw::setWidth(TreeV, 6375);
+    tw::setHeight(TreeV, 4215);
+    tw::setTop(txtItem, 600);
+    tw::setWidth(txtItem, 6375);
+    tw::setHeight(txtItem, 375);
+    setTabOrder(TreeV, txtItem);
+
+    modTree::AttachControls({this, TreeV, txtItem});
+}
+
+void frmTree::Form_Load()
+{
+    m_openReport = modBase::OpenBase(m_storeDirectory.toStdString());
+    // The store cannot be opened: the window still opens, empty. Say why once,
+    // where someone starting the program from a terminal will see it.
+    if (!m_openReport.ok())
+        std::fprintf(stderr, "branchkeeper: %s\n", m_openReport.message().c_str());
+    if (!m_openReport.warning.empty())
+        std::fprintf(stderr, "branchkeeper: %s\n", m_openReport.warning.c_str());
+
+    namespace tw = toolkit::twips;
+    tw::setTop(this, 0);
+    tw::setLeft(this, 0);
+    tw::setHeight(this, kStartHeight);
+    tw::setWidth(this, kStartWidth);
+
+    modTree::ShowTree();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "store/mod_base.h"
+
+#include <QString>
+#include <QWidget>
+
+class QToolBar;
+namespace toolkit {
+class ImageList;
+class KeyedTree;
+class TextBox;
+} // namespace toolkit
+
+// The one window: the toolbar, the tree of items and the text box of the item
+// clicked last. Its handlers are thin; the work is in modTree.
+class frmTree : public QWidget {
+    Q_OBJECT
+public:
+    // storeDirectory holds dbPro.mdb and the picture folders: the
+    // executable's directory in the program, a scratch folder in tests.
+    explicit frmTree(const QString &storeDirectory, QWidget *parent = nullptr);
+
+    // Start-up, before the window is first shown: open the store, fill the
+    // toolbar, place and size the window, build the tree.
+    void Form_Load();
+
+    const modBase::OpenReport &openReport() const { return m_openReport; }
+
+    QToolBar *Toolbar1 = nullptr;
+    toolkit::KeyedTree *TreeV = nullptr;
+    toolkit::TextBox *txtItem = nullptr;
+    toolkit::ImageList *ImageList1 = nullptr;
+    toolkit::ImageList *ImageList2 = nullptr;
+
+private:
+    QString m_storeDirectory;
+    modBase::OpenReport m_openReport;
+};

@@ -1,0 +1,61 @@
+#include "app/toolkit/runtime.h"
+
+#include <QBitmap>
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace toolkit {
+
+QString executableDirectory()
+{
+    QString dir = QCoreApplication::applicationDirPath();
+    while (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
+        dir.chop(1);
+    return dir;
+}
+
+std::optional<QPixmap> loadPicture(const QString &path)
+{
+    QPixmap pixmap;
+    if (!pixmap.load(path))
+        return std::nullopt;
+    return pixmap;
+}
+
+void endProgram()
+{
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+ImageList::ImageList(QObject *parent) : QObject(parent) {}
+
+bool ImageList::add(int index, const QString &key, const QPixmap &picture)
+{
+    if (index < 1 || index > count() + 1 || picture.isNull())
+        return false;
+    QPixmap masked = picture;
+    masked.setMask(picture.createMaskFromColor(m_mask, Qt::MaskInColor));
+    m_items.insert(m_items.begin() + (index - 1), Item{key, masked});
+    return true;
+}
+
+QPixmap ImageList::picture(int index) const
+{
+    if (index < 1 || index > count())
+        return {};
+    return m_items[index - 1].picture;
+}
+
+QString ImageList::key(int index) const
+{
+    if (index < 1 || index > count())
+        return {};
+    return m_items[index - 1].key;
+}
+
+} // namespace toolkit

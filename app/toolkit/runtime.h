@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace toolkit {
+
+// The folder that holds the executable, without a trailing separator.
+QString executableDirectory();
+
+// Loads a picture file; nullopt when it cannot be read as a picture.
+std::optional<QPixmap> loadPicture(const QString &path);
+
+// Ends the program at once: no further handler runs. Every change is already
+// in the store, so there is nothing to save.
+[[noreturn]] void endProgram();
+
+// A list of pictures addressed by 1-based index, never shown itself. Its
+// mask colour is made transparent in every picture added.
+class ImageList : public QObject {
+    Q_OBJECT
+public:
+    explicit ImageList(QObject *parent = nullptr);
+
+    void setMaskColor(QColor color) { m_mask = color; }
+    QColor maskColor() const { return m_mask; }
+
+    // Adds picture at index (1-based, at most one past the end) under key.
+    bool add(int index, const QString &key, const QPixmap &picture);
+    int count() const { return static_cast<int>(m_items.size()); }
+    // The picture at a 1-based index; null when there is none.
+    QPixmap picture(int index) const;
+    QString key(int index) const;
+
+private:
+    struct Item {
+        QString key;
+        QPixmap picture;
+    };
+    std::vector<Item> m_items;
+    QColor m_mask{0xC0, 0xC0, 0xC0};
+};
+
+} // namespace toolkit

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+
+namespace store {
+
+// An open store file. Cursors share it; it closes when the last one lets go.
+class Connection {
+public:
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Opens an existing file for reading and writing. Never creates the file:
+    // a missing file is an error (reported in *error). Opening succeeds even
+    // for a file that is not a database; the first statement finds that out.
+    static std::shared_ptr<Connection> open(const std::string &path, std::string *error);
+
+    // Durability: rollback journal (the main file alone always holds every
+    // finished change, so it can be copied on its own) and a full sync on
+    // every commit. Writes the file only when it was in another journal mode.
+    bool setDurable();
+
+    sqlite3 *handle() const { return m_db; }
+    const std::string &path() const { return m_path; }
+    bool isReadOnly() const;
+    bool inTransaction() const;
+    // Runs SQL that takes no values (BEGIN, COMMIT, PRAGMA ...).
+    bool exec(std::string_view sql);
+    const std::string &lastError() const { return m_error; }
+
+private:
+    Connection(sqlite3 *db, std::string path);
+
+    sqlite3 *m_db = nullptr;
+    std::string m_path;
+    std::string m_error;
+};
+
+// Groups the statements of one scope into one transaction, so they reach the
+// file together or not at all. Nested scopes join the outer one. A scope
+// always commits when it ends: a failed step inside it is skipped, not undone.
+class TransactionScope {
+public:
+    enum class Kind { Read, Write };
+    TransactionScope(Connection *connection, Kind kind);
+    ~TransactionScope();
+    TransactionScope(const TransactionScope &) = delete;
+    TransactionScope &operator=(const TransactionScope &) = delete;
+
+    // Commits now; false when the commit failed (the changes are then gone).
+    bool commit();
+
+private:
+    Connection *m_connection = nullptr;
+    bool m_owner = false;
+};
+
+} // namespace store

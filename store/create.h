@@ -1,0 +1,24 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <utility>
+
+namespace store {
+
+struct CommandRowText {
+    std::string picture; // CmdPict
+    std::string about;   // CmdAbout
+};
+
+// Writes a new store at path: the tables and indexes, the record at key 0,
+// the root (key 1) without children, and the given toolbar rows in order.
+// Refuses to touch an existing file. All or nothing: on failure no file is
+// left behind.
+bool createStore(const std::string &path, std::span<const CommandRowText> commands, std::string *error);
+
+// The table definitions of a store, as SQL (for tools and tests that make
+// stores of their own).
+extern const char *const kSchemaSql;
+
+} // namespace store

@@ -1,0 +1,60 @@
+#include "store/mod_base.h"
+
+#include "store/connection.h"
+#include "store/format.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace modBase {
+
+store::TreeCursor rsTree;
+store::CommandCursor rsCmd;
+
+std::string OpenReport::message() const
+{
+    std::string line = "cannot open the store \"" + path + "\": ";
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        if (i)
+            line += "; ";
+        line += problems[i];
+    }
+    return line;
+}
+
+OpenReport OpenBase(const std::string &directory)
+{
+    rsTree.close();
+    rsCmd.close();
+
+    OpenReport report;
+    report.path = (std::filesystem::path(directory) / store::kStoreFileName).string();
+
+    std::error_code ec;
+    if (!std::filesystem::exists(report.path, ec)) {
+        report.problems.push_back("no such file");
+        return report;
+    }
+    std::string error;
+    const auto cnBase = store::Connection::open(report.path, &error);
+    if (!cnBase) {
+        report.problems.push_back(error);
+        return report;
+    }
+    const bool treeOpen = rsTree.open(cnBase);
+    if (!treeOpen)
+        report.problems.push_back("table TbTree: " + rsTree.lastError());
+    if (!rsCmd.open(cnBase)) {
+        // A file that is no database fails both the same way; say it once.
+        if (treeOpen || rsCmd.lastError() != rsTree.lastError())
+            report.problems.push_back("table tbCmd: " + rsCmd.lastError());
+    }
+    if (treeOpen) {
+        cnBase->setDurable();
+        if (cnBase->isReadOnly())
+            report.warning = "the store \"" + report.path + "\" is read-only; changes will not be kept";
+    }
+    return report;
+}
+
+} // namespace modBase

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "store/command_cursor.h"
+#include "store/tree_cursor.h"
+
+#include <string>
+#include <vector>
+
+// Opening the store: the two cursors the whole program works through.
+namespace modBase {
+
+// Program-wide cursors on TbTree and tbCmd. Until OpenBase succeeds they are
+// closed and every operation on them fails.
+extern store::TreeCursor rsTree;
+extern store::CommandCursor rsCmd;
+
+struct OpenReport {
+    std::string path;                  // the file OpenBase tried
+    std::vector<std::string> problems; // empty when both cursors are open
+    std::string warning;               // opened, but something the user should know
+    bool ok() const { return problems.empty(); }
+    // One line naming the file and every reason, for standard error.
+    std::string message() const;
+};
+
+// Opens "dbPro.mdb" in directory, read/write, never creating it, and opens
+// rsTree (index "KeyInd" current) and rsCmd. Any cursor already open is
+// closed first. A part that fails stays closed; the rest still opens. The file
+// is not written unless TbTree opened.
+OpenReport OpenBase(const std::string &directory);
+
+} // namespace modBase

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "store/value.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace store {
+
+// A prepared statement, prepared once and reset before every use. Values are
+// always bound, never spliced into SQL text.
+class Statement {
+public:
+    Statement() = default;
+    ~Statement();
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    Statement(Statement &&other) noexcept;
+    Statement &operator=(Statement &&other) noexcept;
+
+    // Prepares sql on db; false (and error() set) when SQLite refuses it.
+    bool prepare(sqlite3 *db, std::string_view sql);
+    bool isPrepared() const { return m_stmt != nullptr; }
+
+    void reset();
+    bool bind(int position, const Value &value); // 1-based, like SQLite
+    bool bind(int position, std::int64_t value);
+
+    enum class Step { Row, Done, Error };
+    Step step();
+    // Runs a statement that returns no rows; true when it finished.
+    bool run();
+
+    int columnCount() const;
+    Value column(int i) const;
+    std::int64_t columnInt(int i) const;
+
+    const std::string &error() const { return m_error; }
+
+private:
+    void noteError();
+
+    sqlite3_stmt *m_stmt = nullptr;
+    sqlite3 *m_db = nullptr;
+    std::string m_error;
+};
+
+} // namespace store

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "store/format.h"
+#include "store/statement.h"
+#include "store/value.h"
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+namespace store {
+
+class Connection;
+
+// The cursor on TbTree: one current record (or none), one current index.
+//
+// Every operation reports success as bool or optional and never throws.
+// "Not found" leaves the cursor at end (no current record); reads then fail
+// and writes are refused, so a caller that skips a failed step cannot touch
+// the wrong record. Reads that fail leave the caller's variable alone: they
+// return nullopt instead of a value.
+class TreeCursor {
+public:
+    TreeCursor() = default;
+    TreeCursor(const TreeCursor &) = delete;
+    TreeCursor &operator=(const TreeCursor &) = delete;
+
+    // Prepares the cursor's statements on TbTree; false when the table or one
+    // of its fields is missing (lastError() says which). "KeyInd" is current.
+    bool open(std::shared_ptr<Connection> connection);
+    void close();
+    bool isOpen() const { return m_connection != nullptr; }
+    Connection *connection() const { return m_connection.get(); }
+
+    // The current index by name: "KeyInd", "KeySel" or "ParNxt". Changing it
+    // keeps the current record. An unknown name is refused.
+    std::string_view index() const;
+    bool setIndex(std::string_view name);
+
+    // Makes the record whose KeyInd is key current, by key (not by counting),
+    // whatever the current index; with no such record there is none current.
+    bool positionOn(std::int32_t key);
+
+    // Finds the first record whose current-index fields equal values, the
+    // smallest KeyInd among equals. A value may be Null: it matches Null.
+    // Seeking bool true on "KeySel" matches any value that reads as True.
+    // Not found: at end, and false. Needs one value per index field.
+    bool seek(std::span<const Value> values);
+    bool seek(std::initializer_list<Value> values) { return seek(std::span(values.begin(), values.size())); }
+
+    bool atEnd() const { return !m_current.has_value(); }
+
+    // The first and the last record in the current index's order.
+    bool moveFirst();
+    bool moveLast();
+    // Re-reads the table from the file and stands on the first record.
+    bool requery();
+
+    // Field reads of the current record; nullopt when there is none or the
+    // value cannot be converted.
+    std::optional<Value> field(Field f) const;
+    std::optional<std::int32_t> key(Field f) const;
+    std::optional<bool> flag(Field f) const;
+    std::optional<std::string> text(Field f) const; // nullopt also for Null
+
+    // Writes into the current record at once (its own transaction unless a
+    // TransactionScope is open). KeyInd is never written.
+    bool update(Field f, const Value &value);
+    // One update of several fields of the current record.
+    bool update(std::span<const std::pair<Field, Value>> values);
+    bool update(std::initializer_list<std::pair<Field, Value>> values)
+    {
+        return update(std::span(values.begin(), values.size()));
+    }
+
+    // Appends a record with only KeyInd given (the table's defaults fill the
+    // rest) and commits it; the new record becomes current.
+    bool addNew(std::int32_t key);
+
+    const std::string &lastError() const { return m_error; }
+
+private:
+    enum Index { ByKeyInd, ByKeySel, ByParNxt, IndexCount };
+
+    bool load(std::int64_t rowid);
+    bool loadFrom(Statement &stmt);
+    bool fail(std::string message);
+    bool failFrom(const Statement &stmt);
+    Statement *updateStatement(std::span<const std::pair<Field, Value>> values);
+
+    std::shared_ptr<Connection> m_connection;
+    Index m_index = ByKeyInd;
+    std::optional<std::int64_t> m_current;
+    std::array<Value, kFieldCount> m_row{};
+
+    Statement m_byKey;
+    Statement m_seekSelTrue;
+    Statement m_seekSel;
+    Statement m_seekParNxt;
+    std::array<Statement, IndexCount> m_first;
+    std::array<Statement, IndexCount> m_last;
+    Statement m_insert;
+    std::map<std::string, Statement> m_updates; // by the list of field numbers
+    std::string m_error;
+};
+
+} // namespace store

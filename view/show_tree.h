@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+// Rebuilding the tree view from the table.
+namespace modTree {
+
+// Lays out the text box and the tree for the window's current size, throws
+// every node away and builds the view again from TbTree: the root node "1K"
+// reading "корень", then every item under an open ancestor in chain order, a
+// placeholder "<k>S" under each collapsed item with children, the stored
+// selected item selected and red. Reads only what is shown; writes nothing.
+// Safe to call from inside the tree's own expand event.
+void ShowTree();
+
+// Adds the nodes of every visible descendant of start, depth first, children
+// in chain order. Never loops and never shows an item twice, however broken
+// the links: a link to an item already shown is not followed, and the walk
+// climbs back the way it came down.
+void ShowBranch(std::int32_t start);
+
+// Adds the node of item k under its parent's node, marks it open or closed
+// and, if it is the selected item, selected and red. Leaves the cursor on k.
+// False when the node could not be added (its settings are then dropped).
+bool ShowItem(std::int32_t k);
+
+} // namespace modTree
