@@ -245,6 +245,8 @@ bool TreeCursor::load(std::int64_t rowid)
             m_row[i] = m_byKey.column(static_cast<int>(i));
         m_current = rowid;
         m_byKey.reset();
+        if (m_observer)
+            m_observer(rowid);
         return true;
     case Statement::Step::Done:
         m_current.reset();

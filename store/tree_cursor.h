@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -85,6 +86,10 @@ public:
 
     const std::string &lastError() const { return m_error; }
 
+    // Called with the key of every record the cursor reads from the file, so
+    // tests can tell what was read and what was left alone.
+    void setLoadObserver(std::function<void(std::int64_t key)> observer) { m_observer = std::move(observer); }
+
 private:
     enum Index { ByKeyInd, ByKeySel, ByParNxt, IndexCount };
 
@@ -108,6 +113,7 @@ private:
     Statement m_insert;
     std::map<std::string, Statement> m_updates; // by the list of field numbers
     std::string m_error;
+    std::function<void(std::int64_t)> m_observer;
 };
 
 } // namespace store

@@ -16,10 +16,20 @@ QColor colorFromBgr(int bgr)
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
 
-// Qt paints a selected row's text in the palette's highlighted-text colour,
-// which would hide a node's own colour (the red of the marked item) exactly
-// while it is selected. Keep the node's colour and lighten the highlight
-// behind it so the text stays readable.
+// A light highlight behind selected rows, so that a node's own colour (the
+// red of the marked item) stays readable while the node is selected; Qt's
+// default would paint its text in the highlighted-text colour instead.
+QPalette paleSelection(QPalette palette)
+{
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        const QColor hl = palette.color(group, QPalette::Highlight);
+        const QColor pale((hl.red() + 3 * 255) / 4, (hl.green() + 3 * 255) / 4, (hl.blue() + 3 * 255) / 4);
+        palette.setColor(group, QPalette::Highlight, pale);
+        palette.setColor(group, QPalette::HighlightedText, palette.color(group, QPalette::Text));
+    }
+    return palette;
+}
+
 class OwnColourDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -33,13 +43,8 @@ protected:
         const QVariant fg = index.data(Qt::ForegroundRole);
         if (!fg.canConvert<QColor>())
             return;
-        const QColor own = fg.value<QColor>();
-        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-            const QColor hl = option->palette.color(group, QPalette::Highlight);
-            const QColor pale((hl.red() + 3 * 255) / 4, (hl.green() + 3 * 255) / 4, (hl.blue() + 3 * 255) / 4);
-            option->palette.setColor(group, QPalette::Highlight, pale);
-            option->palette.setColor(group, QPalette::HighlightedText, own);
-        }
+        for (const auto group : {QPalette::Active, QPalette::Inactive})
+            option->palette.setColor(group, QPalette::HighlightedText, fg.value<QColor>());
     }
 };
 
@@ -276,6 +281,7 @@ KeyedTree::KeyedTree(QWidget *parent) : QTreeView(parent), m_model(new KeyedTree
     m_model->setParent(this);
     setModel(m_model);
     setItemDelegate(new OwnColourDelegate(this));
+    setPalette(paleSelection(palette()));
     setHeaderHidden(true);
     setUniformRowHeights(true);
     setAnimated(false);

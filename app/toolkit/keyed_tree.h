@@ -124,3 +124,5 @@ private:
 };
 
 } // namespace toolkit
+
+Q_DECLARE_METATYPE(toolkit::TreeNode)

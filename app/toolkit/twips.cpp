@@ -27,7 +27,7 @@ double dpiY(const QWidget *w)
 QSize frameExtra(const QWidget *w)
 {
     if (!w->isWindow())
-        return {};
+        return QSize(0, 0);
     const QRect frame = w->frameGeometry();
     const QRect client = w->geometry();
     return {frame.width() - client.width(), frame.height() - client.height()};
