@@ -36,12 +36,8 @@ protected:
         tree->add("3K", "5K", "five");
     }
 
-    // Where the expand arrow of a node is drawn.
-    QPoint arrowOf(const TreeNode &node)
-    {
-        const QRect row = tree->visualRect(tree->indexOf(node));
-        return QPoint(row.left() - tree->indentation() / 2, row.center().y());
-    }
+    QPoint arrowOf(const TreeNode &node) { return tree->arrowRect(node).center(); }
+    bool shown(const QString &key) { return tree->indexOf(tree->find(key)).isValid(); }
 
     std::unique_ptr<KeyedTree> tree;
 };
@@ -59,9 +55,10 @@ TEST_F(KeyedTreeTest, AddFindsNodesByKeyInOrder)
     EXPECT_EQ(tree->find("1K").childCount(), 2);
     EXPECT_FALSE(tree->find("1K").parent().isValid());
     EXPECT_FALSE(tree->find("4K").firstChild().isValid());
-    // Rows follow the order of adding.
-    const QModelIndex root = tree->indexOf(tree->find("1K"));
-    EXPECT_EQ(tree->nodeAt(tree->model()->index(1, 0, root)).key(), "3K");
+    // Children follow the order of adding.
+    const auto kids = tree->find("1K").children();
+    ASSERT_EQ(kids.size(), 2);
+    EXPECT_EQ(kids[1].key(), "3K");
 }
 
 TEST_F(KeyedTreeTest, AddRefusesDuplicateEmptyOrOrphanKeys)
@@ -110,17 +107,30 @@ TEST_F(KeyedTreeTest, SetExpandedRaisesEventsOnlyOnChange)
     EXPECT_EQ(expands.at(0).at(0).value<TreeNode>().key(), "2K");
 }
 
-TEST_F(KeyedTreeTest, ViewFollowsExpandedStateInsideAndOutsideBatches)
+TEST_F(KeyedTreeTest, RowsFollowExpandedStateInsideAndOutsideBatches)
 {
     fill();
+    EXPECT_EQ(tree->visibleCount(), 3); // 1K, 2K, 3K
+    EXPECT_FALSE(shown("4K"));
     tree->find("2K").setExpanded(true);
-    EXPECT_TRUE(tree->isExpanded(tree->indexOf(tree->find("2K"))));
-    EXPECT_FALSE(tree->isExpanded(tree->indexOf(tree->find("3K"))));
+    EXPECT_TRUE(shown("4K"));
+    EXPECT_EQ(tree->indexOf(tree->find("4K")).row(), 2);
+    EXPECT_EQ(tree->indexOf(tree->find("3K")).row(), 3);
+    tree->find("1K").setExpanded(false);
+    EXPECT_EQ(tree->visibleCount(), 1);
+    // Opening the root again brings back the open branch below it as it was.
+    tree->find("1K").setExpanded(true);
+    EXPECT_EQ(tree->visibleCount(), 4);
+    EXPECT_TRUE(shown("4K"));
 
-    // Marked open before it has children, it opens once they arrive.
+    // Marked open before it has children, it shows them as they arrive.
     tree->add("1K", "6K", "six").setExpanded(true);
     tree->add("6K", "8K", "eight");
-    EXPECT_TRUE(tree->isExpanded(tree->indexOf(tree->find("6K"))));
+    EXPECT_TRUE(shown("8K"));
+    EXPECT_EQ(tree->indexOf(tree->find("8K")).row(), tree->visibleCount() - 1);
+    // A child added under an open node lands after that node's whole subtree.
+    tree->add("2K", "9K", "nine");
+    EXPECT_EQ(tree->indexOf(tree->find("9K")).row(), tree->indexOf(tree->find("4K")).row() + 1);
 
     {
         KeyedTree::Batch batch(tree.get());
@@ -130,10 +140,38 @@ TEST_F(KeyedTreeTest, ViewFollowsExpandedStateInsideAndOutsideBatches)
         tree->add("2K", "4K", "four");
         tree->add("1K", "3K", "three").setExpanded(false);
         tree->add("3K", "5K", "five");
+        EXPECT_TRUE(tree->find("5K").isValid()); // found inside the batch already
     }
-    EXPECT_TRUE(tree->isExpanded(tree->indexOf(tree->find("1K"))));
-    EXPECT_TRUE(tree->isExpanded(tree->indexOf(tree->find("2K"))));
-    EXPECT_FALSE(tree->isExpanded(tree->indexOf(tree->find("3K"))));
+    std::vector<QString> rows;
+    for (int r = 0; r < tree->model()->rowCount(); ++r)
+        rows.push_back(tree->nodeAt(tree->model()->index(r, 0)).key());
+    EXPECT_EQ(rows, (std::vector<QString>{"1K", "2K", "4K", "3K"}));
+}
+
+TEST_F(KeyedTreeTest, ChainAsDeepAsTheTreeIsLargeIsShownWithoutRecursion)
+{
+    // A chain of open items this deep overflows QTreeView's recursive layout.
+    constexpr int kDepth = 100000;
+    {
+        KeyedTree::Batch batch(tree.get());
+        tree->add({}, "1K", "root").setExpanded(true);
+        for (int k = 2; k <= kDepth; ++k)
+            tree->add(QString::number(k - 1) + "K", QString::number(k) + "K", "x").setExpanded(true);
+    }
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree.get()));
+    EXPECT_EQ(tree->visibleCount(), kDepth);
+    TreeNode deepest = tree->find(QString::number(kDepth) + "K");
+    deepest.setSelected();
+    tree->scrollTo(tree->indexOf(deepest));
+    tree->repaint();
+    tree->find("1K").setExpanded(false);
+    EXPECT_EQ(tree->visibleCount(), 1);
+    // As in any tree, hiding the highlighted row moves the highlight to the
+    // node that was closed.
+    EXPECT_EQ(tree->selectedNode().key(), "1K");
+    tree->find("1K").setExpanded(true);
+    EXPECT_EQ(tree->visibleCount(), kDepth);
 }
 
 TEST_F(KeyedTreeTest, UserExpandAndCollapseRaiseEventsOnce)
@@ -161,7 +199,7 @@ TEST_F(KeyedTreeTest, ClickOnANodeRaisesNodeClickButArrowDoesNot)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(tree.get()));
     QSignalSpy clicks(tree.get(), &KeyedTree::nodeClick);
     const TreeNode three = tree->find("3K");
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(tree->indexOf(three)).center());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->nodeRect(three).center());
     ASSERT_EQ(clicks.count(), 1);
     EXPECT_EQ(clicks.at(0).at(0).value<TreeNode>().key(), "3K");
     EXPECT_TRUE(three.isSelected());
@@ -204,7 +242,7 @@ TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
     });
 
     const TreeNode three = tree->find("3K");
-    const QRect row = tree->visualRect(tree->indexOf(three));
+    const QRect row = tree->nodeRect(three);
     switch (GetParam()) {
     case OpenBy::ArrowClick:
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, arrowOf(three));
@@ -229,7 +267,8 @@ TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
     const TreeNode fresh = tree->find("3K");
     ASSERT_TRUE(fresh.isValid());
     EXPECT_TRUE(fresh.isExpanded());
-    EXPECT_TRUE(tree->isExpanded(tree->indexOf(fresh)));
+    EXPECT_TRUE(shown("5K"));
+    EXPECT_TRUE(shown("6K"));
     EXPECT_EQ(fresh.firstChild().key(), "5K");
     EXPECT_FALSE(tree->find("3S").isValid());
     EXPECT_EQ(tree->nodeCount(), 5);
@@ -264,8 +303,14 @@ TEST_F(KeyedTreeTest, SelectingAHiddenNodeOpensNothing)
     QApplication::processEvents();
     EXPECT_EQ(expands.count(), 0);
     EXPECT_FALSE(tree->find("3K").isExpanded());
-    EXPECT_FALSE(tree->isExpanded(tree->indexOf(tree->find("3K"))));
+    EXPECT_FALSE(shown("5K"));
     EXPECT_TRUE(tree->find("5K").isSelected());
+    EXPECT_FALSE(tree->selectionModel()->hasSelection());
+    // Once the user opens its parent, the node shows selected.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, arrowOf(tree->find("3K")));
+    EXPECT_EQ(expands.count(), 1);
+    ASSERT_TRUE(shown("5K"));
+    EXPECT_TRUE(tree->selectionModel()->isSelected(tree->indexOf(tree->find("5K"))));
 }
 
 TEST_F(KeyedTreeTest, ForeColourIsBgrAndReachesTheModel)
@@ -306,9 +351,9 @@ TEST_F(KeyedTreeTest, OwnColourStaysVisibleWhileTheNodeIsSelected)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(tree.get()));
     tree->setFocus();
     const QImage shot = tree->viewport()->grab().toImage();
-    const QRect row = tree->visualRect(tree->indexOf(marked)).intersected(shot.rect());
+    const QRect row = tree->nodeRect(marked).intersected(shot.rect());
     EXPECT_GT(redPixels(shot, row), 20);
-    EXPECT_EQ(redPixels(shot, tree->visualRect(tree->indexOf(tree->find("3K"))).intersected(shot.rect())), 0);
+    EXPECT_EQ(redPixels(shot, tree->nodeRect(tree->find("3K")).intersected(shot.rect())), 0);
 }
 
 } // namespace

@@ -2,9 +2,15 @@
 
 #include <QAbstractItemModel>
 #include <QHash>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace toolkit {
@@ -30,46 +36,32 @@ QPalette paleSelection(QPalette palette)
     return palette;
 }
 
-class OwnColourDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (!(option->state & QStyle::State_Selected))
-            return;
-        const QVariant fg = index.data(Qt::ForegroundRole);
-        if (!fg.canConvert<QColor>())
-            return;
-        for (const auto group : {QPalette::Active, QPalette::Inactive})
-            option->palette.setColor(group, QPalette::HighlightedText, fg.value<QColor>());
-    }
-};
-
 } // namespace
 
-// The nodes, flat in a vector; a model index carries the node's slot and the
-// generation it belongs to, so an index kept across removeAll() is recognised
-// as stale instead of naming some other node.
+// All nodes, flat in a vector in the order they were added, plus the list of
+// rows Qt sees: the nodes under open ancestors, depth first. A model index
+// carries the node's slot and the generation it belongs to, so an index kept
+// across removeAll() is recognised as stale instead of naming another node.
 class KeyedTreeModel : public QAbstractItemModel {
 public:
     struct Node {
         QString key;
         QString text;
         int parent = -1; // -1: top level
-        int row = 0;     // position among its siblings
+        int depth = 0;
         std::vector<int> children;
+        int row = -1;       // row on screen; -1 while hidden (or inside a batch)
         int foreColor = -1; // -1: the view's default
         bool expanded = false;
     };
 
     std::vector<Node> nodes;
     std::vector<int> top;
+    std::vector<int> rows;
     QHash<QString, int> byKey;
     std::uint32_t generation = 1;
     int selected = -1;
+    int maxDepth = 0;
     bool resetOpen = false;
 
     bool alive(int id, std::uint32_t gen) const
@@ -88,37 +80,24 @@ public:
 
     QModelIndex indexFor(int id) const
     {
-        return createIndex(nodes[id].row, 0, (quintptr(generation) << 32) | quint32(id));
-    }
-
-    const std::vector<int> *childList(const QModelIndex &parent) const
-    {
-        if (!parent.isValid())
-            return &top;
-        const int id = decode(parent);
-        return id < 0 || parent.column() != 0 ? nullptr : &nodes[id].children;
+        const int row = nodes[id].row;
+        if (resetOpen || row < 0)
+            return {};
+        return createIndex(row, 0, (quintptr(generation) << 32) | quint32(id));
     }
 
     QModelIndex index(int row, int column, const QModelIndex &parent) const override
     {
-        const auto *list = childList(parent);
-        if (!list || column != 0 || row < 0 || row >= static_cast<int>(list->size()))
+        if (parent.isValid() || column != 0 || row < 0 || row >= static_cast<int>(rows.size()))
             return {};
-        return indexFor((*list)[row]);
+        return createIndex(row, 0, (quintptr(generation) << 32) | quint32(rows[row]));
     }
 
-    QModelIndex parent(const QModelIndex &child) const override
-    {
-        const int id = decode(child);
-        if (id < 0 || nodes[id].parent < 0)
-            return {};
-        return indexFor(nodes[id].parent);
-    }
+    QModelIndex parent(const QModelIndex &) const override { return {}; }
 
     int rowCount(const QModelIndex &parent) const override
     {
-        const auto *list = childList(parent);
-        return list ? static_cast<int>(list->size()) : 0;
+        return parent.isValid() ? 0 : static_cast<int>(rows.size());
     }
 
     int columnCount(const QModelIndex &) const override { return 1; }
@@ -138,7 +117,8 @@ public:
 
     Qt::ItemFlags flags(const QModelIndex &index) const override
     {
-        return decode(index) < 0 ? Qt::NoItemFlags : Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        return decode(index) < 0 ? Qt::NoItemFlags
+                                 : Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     }
 
     void beginReset()
@@ -161,18 +141,157 @@ public:
     {
         nodes.clear();
         top.clear();
+        rows.clear();
         byKey.clear();
         selected = -1;
+        maxDepth = 0;
         if (++generation == 0)
             generation = 1;
     }
 
-    void beginInsert(int parent, int row)
+    // The visible descendants of id, depth first, without recursion: a chain
+    // of open items may be as deep as the tree is large.
+    void appendVisibleBelow(int id, std::vector<int> &out) const
     {
-        beginInsertRows(parent < 0 ? QModelIndex() : indexFor(parent), row, row);
+        if (!nodes[id].expanded || nodes[id].children.empty())
+            return;
+        std::vector<std::pair<int, std::size_t>> stack{{id, 0}};
+        while (!stack.empty()) {
+            auto &[at, next] = stack.back();
+            const auto &kids = nodes[at].children;
+            if (next == kids.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const int child = kids[next++];
+            out.push_back(child);
+            if (nodes[child].expanded && !nodes[child].children.empty())
+                stack.emplace_back(child, 0);
+        }
     }
-    void endInsert() { endInsertRows(); }
-    void changed(int id, int role) { emit dataChanged(indexFor(id), indexFor(id), {role}); }
+
+    void renumber(std::size_t from)
+    {
+        for (std::size_t r = from; r < rows.size(); ++r)
+            nodes[rows[r]].row = static_cast<int>(r);
+    }
+
+    // Lays out every row afresh (inside a reset).
+    void layOutRows()
+    {
+        for (auto &n : nodes)
+            n.row = -1;
+        rows.clear();
+        for (const int t : top) {
+            rows.push_back(t);
+            appendVisibleBelow(t, rows);
+        }
+        renumber(0);
+    }
+
+    // One past the last row of id's visible subtree.
+    int subtreeEnd(int id) const
+    {
+        std::size_t r = static_cast<std::size_t>(nodes[id].row) + 1;
+        while (r < rows.size() && nodes[rows[r]].depth > nodes[id].depth)
+            ++r;
+        return static_cast<int>(r);
+    }
+
+    void insertRows(int at, const std::vector<int> &ids)
+    {
+        if (ids.empty())
+            return;
+        beginInsertRows({}, at, at + static_cast<int>(ids.size()) - 1);
+        rows.insert(rows.begin() + at, ids.begin(), ids.end());
+        renumber(static_cast<std::size_t>(at));
+        endInsertRows();
+    }
+
+    void removeRowsRange(int first, int end)
+    {
+        if (end <= first)
+            return;
+        beginRemoveRows({}, first, end - 1);
+        for (int r = first; r < end; ++r)
+            nodes[rows[r]].row = -1;
+        rows.erase(rows.begin() + first, rows.begin() + end);
+        renumber(static_cast<std::size_t>(first));
+        endRemoveRows();
+    }
+
+    void changed(int id)
+    {
+        const QModelIndex i = indexFor(id);
+        if (i.isValid())
+            emit dataChanged(i, i);
+    }
+};
+
+// Draws a row the way a tree draws it: indented by depth, an expand arrow for
+// a node with children, the text in the node's own colour even when selected.
+class KeyedTreeDelegate : public QStyledItemDelegate {
+public:
+    explicit KeyedTreeDelegate(KeyedTree *tree) : QStyledItemDelegate(tree), m_tree(tree) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const KeyedTreeModel *m = m_tree->m_model;
+        const int id = m->decode(index);
+        if (id < 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const auto &node = m->nodes[id];
+        const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        if (option.state & QStyle::State_Selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QRect arrow = arrowArea(option.rect, node.depth);
+        if (!node.children.empty()) {
+            QStyleOption branch;
+            branch.rect = arrow;
+            branch.palette = option.palette;
+            branch.state = QStyle::State_Children | QStyle::State_Enabled;
+            if (node.expanded)
+                branch.state |= QStyle::State_Open;
+            m_tree->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, painter, m_tree);
+        }
+        QStyleOptionViewItem text = option;
+        text.rect.setLeft(arrow.right() + 1);
+        QStyledItemDelegate::paint(painter, text, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const int id = m_tree->m_model->decode(index);
+        if (id >= 0)
+            size.rwidth() += (m_tree->m_model->nodes[id].depth + 1) * indent();
+        return size;
+    }
+
+    int indent() const { return m_tree->style()->pixelMetric(QStyle::PM_TreeViewIndentation, nullptr, m_tree); }
+
+    QRect arrowArea(const QRect &row, int depth) const
+    {
+        return QRect(row.left() + depth * indent(), row.top(), indent(), row.height());
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->state & QStyle::State_Selected))
+            return;
+        const QVariant fg = index.data(Qt::ForegroundRole);
+        if (!fg.canConvert<QColor>())
+            return;
+        for (const auto group : {QPalette::Active, QPalette::Inactive})
+            option->palette.setColor(group, QPalette::HighlightedText, fg.value<QColor>());
+    }
+
+private:
+    KeyedTree *m_tree;
 };
 
 // ---- TreeNode ---------------------------------------------------------------
@@ -274,25 +393,39 @@ int TreeNode::childCount() const
     return m ? static_cast<int>(m->nodes[m_id].children.size()) : 0;
 }
 
+QList<TreeNode> TreeNode::children() const
+{
+    QList<TreeNode> list;
+    if (const auto *m = model()) {
+        for (const int id : m->nodes[m_id].children)
+            list.append(m_tree->handle(id));
+    }
+    return list;
+}
+
 // ---- KeyedTree --------------------------------------------------------------
 
 KeyedTree::KeyedTree(QWidget *parent) : QTreeView(parent), m_model(new KeyedTreeModel)
 {
     m_model->setParent(this);
     setModel(m_model);
-    setItemDelegate(new OwnColourDelegate(this));
+    setItemDelegate(new KeyedTreeDelegate(this));
     setPalette(paleSelection(palette()));
+    // Qt sees flat rows; the nesting is drawn and handled here.
+    setRootIsDecorated(false);
+    setIndentation(0);
+    setItemsExpandable(false);
     setHeaderHidden(true);
+    header()->setStretchLastSection(false);
     setUniformRowHeights(true);
     setAnimated(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     // Texts are stored only through the text box; an edit in place would be lost.
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    connect(this, &QTreeView::expanded, this, &KeyedTree::viewExpanded);
-    connect(this, &QTreeView::collapsed, this, &KeyedTree::viewCollapsed);
     connect(this, &QAbstractItemView::clicked, this, &KeyedTree::viewClicked);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &KeyedTree::viewSelectionChanged);
+    fitContentWidth();
 }
 
 KeyedTree::~KeyedTree() = default;
@@ -308,8 +441,10 @@ void KeyedTree::removeAll()
     // so nothing in Qt still points at a removed node.
     m_model->beginReset();
     m_model->clearAll();
-    if (!inBatch())
+    if (!inBatch()) {
         m_model->endReset();
+        fitContentWidth();
+    }
 }
 
 TreeNode KeyedTree::add(const QString &relativeKey, const QString &key, const QString &text)
@@ -323,28 +458,30 @@ TreeNode KeyedTree::add(const QString &relativeKey, const QString &key, const QS
             return {};
         parent = it.value();
     }
-    auto &siblings = parent < 0 ? m_model->top : m_model->nodes[parent].children;
-    const int row = static_cast<int>(siblings.size());
-    const int id = static_cast<int>(m_model->nodes.size());
-
-    const bool signalRows = !inBatch() && !m_model->resetOpen;
     if (inBatch())
         m_model->beginReset();
-    if (signalRows)
-        m_model->beginInsert(parent, row);
+
+    const int id = static_cast<int>(m_model->nodes.size());
     KeyedTreeModel::Node node;
     node.key = key;
     node.text = text;
     node.parent = parent;
-    node.row = row;
+    node.depth = parent < 0 ? 0 : m_model->nodes[parent].depth + 1;
+    m_model->maxDepth = std::max(m_model->maxDepth, node.depth);
     m_model->nodes.push_back(std::move(node));
     (parent < 0 ? m_model->top : m_model->nodes[parent].children).push_back(id);
     m_model->byKey.insert(key, id);
-    if (signalRows) {
-        m_model->endInsert();
-        // A node marked open before it had children opens once it has one.
-        if (parent >= 0 && m_model->nodes[parent].expanded)
-            pushExpansion(parent);
+
+    if (!m_model->resetOpen) {
+        if (parent < 0) {
+            m_model->insertRows(static_cast<int>(m_model->rows.size()), {id});
+        } else if (m_model->nodes[parent].row >= 0) {
+            if (m_model->nodes[parent].expanded)
+                m_model->insertRows(m_model->subtreeEnd(parent), {id});
+            else if (m_model->nodes[parent].children.size() == 1)
+                m_model->changed(parent); // it has an arrow now
+        }
+        fitContentWidth();
     }
     return handle(id);
 }
@@ -365,6 +502,11 @@ int KeyedTree::nodeCount() const
     return static_cast<int>(m_model->nodes.size());
 }
 
+int KeyedTree::visibleCount() const
+{
+    return static_cast<int>(m_model->rows.size());
+}
+
 QList<TreeNode> KeyedTree::topLevelNodes() const
 {
     QList<TreeNode> list;
@@ -375,7 +517,7 @@ QList<TreeNode> KeyedTree::topLevelNodes() const
 
 QModelIndex KeyedTree::indexOf(const TreeNode &node) const
 {
-    if (node.m_tree != this || !node.isValid() || m_model->resetOpen)
+    if (node.m_tree != this || !node.isValid())
         return {};
     return m_model->indexFor(node.m_id);
 }
@@ -384,6 +526,21 @@ TreeNode KeyedTree::nodeAt(const QModelIndex &index) const
 {
     const int id = m_model->decode(index);
     return id < 0 ? TreeNode() : handle(id);
+}
+
+QRect KeyedTree::nodeRect(const TreeNode &node) const
+{
+    const QModelIndex index = indexOf(node);
+    return index.isValid() ? visualRect(index) : QRect();
+}
+
+QRect KeyedTree::arrowRect(const TreeNode &node) const
+{
+    const QRect row = nodeRect(node);
+    if (row.isNull())
+        return {};
+    const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
+    return delegate->arrowArea(row, m_model->nodes[node.m_id].depth);
 }
 
 void KeyedTree::beginBatch()
@@ -397,14 +554,10 @@ void KeyedTree::endBatch()
         return;
     if (!m_model->resetOpen)
         return;
+    m_model->layOutRows();
     m_model->endReset();
-    // Right after a reset the view only records expanded indexes and lays
-    // everything out once, later; so this stays linear in the node count.
-    for (int id = 0; id < static_cast<int>(m_model->nodes.size()); ++id) {
-        if (m_model->nodes[id].expanded)
-            pushExpansion(id);
-    }
     pushSelection();
+    fitContentWidth();
 }
 
 bool KeyedTree::setNodeExpanded(int id, bool expanded)
@@ -413,18 +566,27 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
     if (node.expanded == expanded)
         return true;
     node.expanded = expanded;
+    if (inBatch()) {
+        m_model->beginReset();
+    } else if (node.row >= 0) {
+        if (expanded) {
+            std::vector<int> shown;
+            m_model->appendVisibleBelow(id, shown);
+            m_model->insertRows(node.row + 1, shown);
+            if (m_model->selected >= 0 && m_model->nodes[m_model->selected].row >= 0
+                && !selectionModel()->hasSelection())
+                pushSelection();
+        } else {
+            m_model->removeRowsRange(node.row + 1, m_model->subtreeEnd(id));
+        }
+        m_model->changed(id);
+    }
+    // Raised last: the handler may rebuild the whole tree, this node included.
     const TreeNode self = handle(id);
     if (expanded)
         emit nodeExpand(self);
     else
         emit nodeCollapse(self);
-    // The handler may have rebuilt the whole tree; then this node is gone.
-    if (!self.isValid())
-        return true;
-    if (inBatch())
-        m_model->beginReset();
-    else
-        pushExpansion(id);
     return true;
 }
 
@@ -438,67 +600,123 @@ bool KeyedTree::setNodeSelected(int id)
     return true;
 }
 
-void KeyedTree::nodeDataChanged(int id, int role)
+void KeyedTree::nodeDataChanged(int id, int)
 {
     if (inBatch())
         m_model->beginReset();
-    if (!m_model->resetOpen)
-        m_model->changed(id, role);
-}
-
-bool KeyedTree::ancestorsExpanded(int id) const
-{
-    for (int p = m_model->nodes[id].parent; p >= 0; p = m_model->nodes[p].parent) {
-        if (!m_model->nodes[p].expanded)
-            return false;
-    }
-    return true;
-}
-
-void KeyedTree::pushExpansion(int id)
-{
-    // The node's flag is already set, so the view's echo of this change is
-    // recognised as ours in viewExpanded()/viewCollapsed() and not re-raised.
-    const QModelIndex index = m_model->indexFor(id);
-    if (m_model->nodes[id].expanded)
-        expand(index);
     else
-        collapse(index);
+        m_model->changed(id);
 }
 
 void KeyedTree::pushSelection()
 {
     const int id = m_model->selected;
     m_pushing = true;
-    if (id < 0) {
-        selectionModel()->clearSelection();
-    } else if (ancestorsExpanded(id)) {
-        // Becoming current scrolls the node into view.
-        selectionModel()->setCurrentIndex(m_model->indexFor(id), QItemSelectionModel::ClearAndSelect);
-    } else {
-        // Scrolling to a hidden node would open its ancestors behind the
-        // program's back; select it without making it current.
-        selectionModel()->select(m_model->indexFor(id), QItemSelectionModel::ClearAndSelect);
-    }
+    const QModelIndex index = id < 0 ? QModelIndex() : m_model->indexFor(id);
+    if (index.isValid())
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    else
+        selectionModel()->clearSelection(); // hidden under a closed ancestor, or none
     m_pushing = false;
 }
 
-void KeyedTree::viewExpanded(const QModelIndex &index)
+void KeyedTree::fitContentWidth()
 {
-    const int id = m_model->decode(index);
-    if (id < 0 || m_model->nodes[id].expanded)
-        return;
-    m_model->nodes[id].expanded = true;
-    emit nodeExpand(handle(id));
+    // Room for the deepest indentation plus some text, so deep rows can be
+    // scrolled to; never narrower than the view.
+    const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
+    const int content = (m_model->maxDepth + 1) * delegate->indent() + fontMetrics().averageCharWidth() * 40;
+    header()->resizeSection(0, std::max(viewport()->width(), content));
 }
 
-void KeyedTree::viewCollapsed(const QModelIndex &index)
+int KeyedTree::nodeAtArrow(const QPoint &pos) const
 {
+    const QModelIndex index = indexAt(pos);
     const int id = m_model->decode(index);
-    if (id < 0 || !m_model->nodes[id].expanded)
+    if (id < 0 || m_model->nodes[id].children.empty())
+        return -1;
+    const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
+    return delegate->arrowArea(visualRect(index), m_model->nodes[id].depth).contains(pos) ? id : -1;
+}
+
+void KeyedTree::mousePressEvent(QMouseEvent *event)
+{
+    const int id = event->button() == Qt::LeftButton ? nodeAtArrow(event->position().toPoint()) : -1;
+    m_arrowPressed = id >= 0;
+    if (!m_arrowPressed) {
+        QTreeView::mousePressEvent(event);
         return;
-    m_model->nodes[id].expanded = false;
-    emit nodeCollapse(handle(id));
+    }
+    event->accept();
+    setNodeExpanded(id, !m_model->nodes[id].expanded);
+}
+
+void KeyedTree::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_arrowPressed) {
+        m_arrowPressed = false;
+        event->accept();
+        return;
+    }
+    QTreeView::mouseReleaseEvent(event);
+}
+
+void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && nodeAtArrow(pos) >= 0) {
+        mousePressEvent(event); // a second press on the arrow toggles again
+        return;
+    }
+    const TreeNode node = nodeAt(indexAt(pos));
+    QTreeView::mouseDoubleClickEvent(event);
+    // A double click on a node opens or closes it, after Qt is done with it.
+    if (event->button() == Qt::LeftButton && node.isValid() && node.childCount() > 0)
+        setNodeExpanded(node.m_id, !node.isExpanded());
+}
+
+void KeyedTree::keyPressEvent(QKeyEvent *event)
+{
+    const TreeNode current = nodeAt(currentIndex());
+    if (!current.isValid() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    const bool hasChildren = current.childCount() > 0;
+    const bool open = current.isExpanded();
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Asterisk:
+        if (hasChildren && !open)
+            setNodeExpanded(current.m_id, true);
+        break;
+    case Qt::Key_Minus:
+        if (hasChildren && open)
+            setNodeExpanded(current.m_id, false);
+        break;
+    case Qt::Key_Right:
+        if (hasChildren && !open)
+            setNodeExpanded(current.m_id, true);
+        else if (hasChildren)
+            setCurrentIndex(indexOf(current.firstChild()));
+        break;
+    case Qt::Key_Left:
+        if (hasChildren && open)
+            setNodeExpanded(current.m_id, false);
+        else if (current.parent().isValid())
+            setCurrentIndex(indexOf(current.parent()));
+        break;
+    default:
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void KeyedTree::resizeEvent(QResizeEvent *event)
+{
+    QTreeView::resizeEvent(event);
+    fitContentWidth();
 }
 
 void KeyedTree::viewClicked(const QModelIndex &index)
@@ -512,8 +730,11 @@ void KeyedTree::viewSelectionChanged()
 {
     if (m_pushing || m_model->resetOpen)
         return;
+    // The user moved the highlight. An empty selection (the selected row was
+    // hidden by closing an ancestor) keeps the node selected.
     const QModelIndexList selected = selectionModel()->selectedIndexes();
-    m_model->selected = selected.isEmpty() ? -1 : m_model->decode(selected.first());
+    if (!selected.isEmpty())
+        m_model->selected = m_model->decode(selected.first());
 }
 
 } // namespace toolkit

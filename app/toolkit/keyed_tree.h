@@ -36,6 +36,7 @@ public:
     TreeNode firstChild() const;
     TreeNode parent() const;
     int childCount() const;
+    QList<TreeNode> children() const;
 
     friend bool operator==(const TreeNode &a, const TreeNode &b)
     {
@@ -54,14 +55,20 @@ private:
 
 // A tree view whose nodes carry unique string keys. Nodes are added as the
 // last child of a node named by key (or at the top level), found by key, and
-// all removed at once. Events (expand, collapse, click) arrive synchronously.
+// all removed at once. Events (expand, collapse, click) arrive synchronously,
+// for the user's actions and for the program's own changes alike.
 //
-// Built on a QTreeView over a light model of its own, so that a whole tree of
-// a hundred thousand nodes can be thrown away and rebuilt quickly. Between
-// beginBatch() and endBatch() the screen is left alone and brought up to date
-// in one step at the end; everything else (find, state, events) behaves the
-// same inside a batch. Removing all nodes is safe at any time, including from
-// inside the tree's own expand event.
+// Qt sees a flat list: the rows currently visible, each drawn indented by its
+// depth with its own expand arrow. So no part of Qt walks the tree
+// recursively (a chain of a hundred thousand open items would overflow
+// QTreeView's recursive layout), the whole view can be thrown away and
+// rebuilt quickly, and the events are raised by this class after Qt has
+// finished with the mouse or key press, so a handler may remove every node
+// (even the one being opened) without Qt touching a freed row afterwards.
+//
+// Between beginBatch() and endBatch() the screen is left alone and brought up
+// to date in one step at the end; find, state and events behave the same
+// inside a batch.
 class KeyedTree : public QTreeView {
     Q_OBJECT
 public:
@@ -78,10 +85,15 @@ public:
     int nodeCount() const;
     QList<TreeNode> topLevelNodes() const;
 
-    // The model index of a node and the node at an index (for tests and for
-    // finding where a node is drawn).
+    // The row index of a node (invalid while the node is hidden under a closed
+    // ancestor), the node at an index, and where a node and its expand arrow
+    // are drawn.
     QModelIndex indexOf(const TreeNode &node) const;
     TreeNode nodeAt(const QModelIndex &index) const;
+    QRect nodeRect(const TreeNode &node) const;
+    QRect arrowRect(const TreeNode &node) const;
+    // The number of rows shown (nodes under open ancestors).
+    int visibleCount() const;
 
     void beginBatch();
     void endBatch();
@@ -103,24 +115,31 @@ signals:
     void nodeCollapse(toolkit::TreeNode node);
     void nodeClick(toolkit::TreeNode node);
 
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     friend class TreeNode;
+    friend class KeyedTreeDelegate;
 
     TreeNode handle(int id) const;
     bool setNodeExpanded(int id, bool expanded);
     bool setNodeSelected(int id);
     void nodeDataChanged(int id, int role);
-    void viewExpanded(const QModelIndex &index);
-    void viewCollapsed(const QModelIndex &index);
     void viewClicked(const QModelIndex &index);
     void viewSelectionChanged();
-    void pushExpansion(int id);
     void pushSelection();
-    bool ancestorsExpanded(int id) const;
+    void fitContentWidth();
+    int nodeAtArrow(const QPoint &pos) const;
 
     KeyedTreeModel *m_model = nullptr;
     int m_batchDepth = 0;
     bool m_pushing = false;
+    bool m_arrowPressed = false;
 };
 
 } // namespace toolkit

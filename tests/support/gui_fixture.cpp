@@ -11,28 +11,24 @@ namespace testing_support {
 std::vector<std::string> describeTree(const toolkit::KeyedTree &tree)
 {
     std::vector<std::string> out;
-    // Walk the model directly: rows under each index, in order.
-    std::function<void(const QModelIndex &)> walk = [&](const QModelIndex &parent) {
-        const int rows = tree.model()->rowCount(parent);
-        for (int r = 0; r < rows; ++r) {
-            const QModelIndex index = tree.model()->index(r, 0, parent);
-            const toolkit::TreeNode node = tree.nodeAt(index);
-            std::string line = node.parent().key().toStdString() + ">" + node.key().toStdString() + " '"
-                + node.text().toStdString() + "'";
-            if (node.isExpanded())
-                line += " +";
-            if (node.isSelected())
-                line += " *";
-            if (const auto c = node.foreColor()) {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, " #%02X%02X%02X", *c & 0xFF, (*c >> 8) & 0xFF, (*c >> 16) & 0xFF);
-                line += buf;
-            }
-            out.push_back(line);
-            walk(index);
+    std::function<void(const toolkit::TreeNode &)> walk = [&](const toolkit::TreeNode &node) {
+        std::string line = node.parent().key().toStdString() + ">" + node.key().toStdString() + " '"
+            + node.text().toStdString() + "'";
+        if (node.isExpanded())
+            line += " +";
+        if (node.isSelected())
+            line += " *";
+        if (const auto c = node.foreColor()) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, " #%02X%02X%02X", *c & 0xFF, (*c >> 8) & 0xFF, (*c >> 16) & 0xFF);
+            line += buf;
         }
+        out.push_back(line);
+        for (const auto &child : node.children())
+            walk(child);
     };
-    walk(QModelIndex());
+    for (const auto &top : tree.topLevelNodes())
+        walk(top);
     return out;
 }
 
