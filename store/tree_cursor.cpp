@@ -107,8 +107,11 @@ bool TreeCursor::seek(std::span<const Value> values)
 {
     if (!isOpen())
         return fail("the store is not open");
-    if (values.size() != kIndexFieldCount[m_index])
+    if (values.size() != kIndexFieldCount[m_index]) {
+        // Like any failed seek: no current record, so nothing can be written by mistake.
+        m_current.reset();
         return fail("wrong number of seek values for index " + std::string(index()));
+    }
 
     Statement *stmt = nullptr;
     switch (m_index) {

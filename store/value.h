@@ -24,7 +24,8 @@ std::optional<std::int32_t> toKey(const Value &v);
 // a stored 1, -1 or 2 all read as True. Fails for Null.
 std::optional<bool> toFlag(const Value &v);
 
-// A value as text (numbers in plain decimal). Fails for Null.
+// A value as text (whole numbers in plain decimal, reals in their shortest
+// exact form). Fails for Null.
 std::optional<std::string> toText(const Value &v);
 
 } // namespace store
