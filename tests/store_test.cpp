@@ -90,15 +90,7 @@ void expectCommandsRefuseEverything(store::CommandCursor &cmd)
 
 // ---------------------------------------------------------------- OpenBase
 
-class OpenBaseTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        modBase::rsTree.close();
-        modBase::rsCmd.close();
-    }
-    TestStore ts;
-};
+using OpenBaseTest = testing_support::StoreTest;
 
 TEST_F(OpenBaseTest, GoodStoreOpensWithoutWritingAndAFailedReopenClosesIt)
 {

@@ -31,15 +31,7 @@ int runTool(const QStringList &arguments)
 
 QString q(const std::string &s) { return QString::fromStdString(s); }
 
-class StoreTool : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        modBase::rsTree.close();
-        modBase::rsCmd.close();
-    }
-    TestStore ts;
-};
+using StoreTool = testing_support::StoreTest;
 
 TEST_F(StoreTool, NewStoreOpensCleanlyWithRootAloneAndTheCommandSet)
 {

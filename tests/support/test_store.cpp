@@ -1,6 +1,7 @@
 #include "tests/support/test_store.h"
 
 #include "store/create.h"
+#include "store/mod_base.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -10,6 +11,12 @@
 #include <map>
 
 namespace testing_support {
+
+void StoreTest::TearDown()
+{
+    modBase::rsTree.close();
+    modBase::rsCmd.close();
+}
 
 TestStore::TestStore()
 {

@@ -2,6 +2,8 @@
 
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +60,14 @@ private:
 
     QTemporaryDir m_dir;
     sqlite3 *m_db = nullptr;
+};
+
+// A fresh scratch store per test; the program-wide cursors are closed after
+// each test so no test sees another's store.
+class StoreTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+    TestStore ts;
 };
 
 // Links worked out for a list of items, as (key, par, chi, prw, nxt).
