@@ -6,6 +6,8 @@
 #include "app/toolkit/text_box.h"
 #include "app/toolkit/tool_bar.h"
 #include "app/toolkit/twips.h"
+#include "view/expand.h"
+#include "view/selection.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
@@ -56,6 +58,13 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     setTabOrder(TreeV, txtItem);
 
     modTree::AttachControls({this, TreeV, txtItem});
+
+    // Every event arrives synchronously, so a handler's writes are in the file
+    // when the event returns.
+    connect(TreeV, &toolkit::KeyedTree::nodeClick, this, &frmTree::TreeV_NodeClick);
+    connect(TreeV, &toolkit::KeyedTree::nodeExpand, this, &frmTree::TreeV_Expand);
+    connect(TreeV, &toolkit::KeyedTree::nodeCollapse, this, &frmTree::TreeV_Collapse);
+    connect(txtItem, &toolkit::TextBox::change, this, &frmTree::txtItem_Change);
 }
 
 void frmTree::Form_Load()
@@ -75,4 +84,24 @@ void frmTree::Form_Load()
     tw::setWidth(this, kStartWidth);
 
     modTree::ShowTree();
+}
+
+void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)
+{
+    modTree::NodeClick(node);
+}
+
+void frmTree::TreeV_Expand(const toolkit::TreeNode &node)
+{
+    modTree::ExpandNode(node);
+}
+
+void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
+{
+    modTree::CollapseNode(node);
+}
+
+void frmTree::txtItem_Change()
+{
+    modTree::TextChange();
 }

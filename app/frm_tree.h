@@ -10,6 +10,7 @@ namespace toolkit {
 class ImageList;
 class KeyedTree;
 class TextBox;
+class TreeNode;
 } // namespace toolkit
 
 // The one window: the toolbar, the tree of items and the text box of the item
@@ -24,6 +25,12 @@ public:
     // Start-up, before the window is first shown: open the store, fill the
     // toolbar, place and size the window, build the tree.
     void Form_Load();
+
+    // The window's events.
+    void TreeV_NodeClick(const toolkit::TreeNode &node);
+    void TreeV_Expand(const toolkit::TreeNode &node);
+    void TreeV_Collapse(const toolkit::TreeNode &node);
+    void txtItem_Change();
 
     const modBase::OpenReport &openReport() const { return m_openReport; }
 

@@ -274,9 +274,15 @@ TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
     EXPECT_EQ(tree->nodeCount(), 5);
 }
 
+std::string openByName(const ::testing::TestParamInfo<OpenBy> &info)
+{
+    static const char *const names[] = {"ArrowClick", "DoubleClick", "KeyRight", "KeyPlus"};
+    return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(AllWays, RebuildInsideExpand,
-                         ::testing::Values(OpenBy::ArrowClick, OpenBy::DoubleClick, OpenBy::KeyRight,
-                                           OpenBy::KeyPlus));
+                         ::testing::Values(OpenBy::ArrowClick, OpenBy::DoubleClick, OpenBy::KeyRight, OpenBy::KeyPlus),
+                         openByName);
 
 TEST_F(KeyedTreeTest, SelectedNodeIsTheOneSelectedAndMirroredInTheView)
 {

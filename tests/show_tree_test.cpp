@@ -186,6 +186,7 @@ struct BrokenCase {
     const char *name;
     const char *sql;
     Lines expected;
+    friend void PrintTo(const BrokenCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class BrokenLinks : public ShowTreeTest, public ::testing::WithParamInterface<BrokenCase> {};

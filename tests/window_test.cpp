@@ -75,6 +75,7 @@ struct BadStore {
     const char *content;       // file bytes; nullptr: no file at all
     const char *sql;           // or: SQL for a database missing a table
     const char *reasonPart;    // what the report must say
+    friend void PrintTo(const BadStore &b, std::ostream *os) { *os << b.name; }
 };
 
 class BadStoreStartUp : public GuiTest, public ::testing::WithParamInterface<BadStore> {

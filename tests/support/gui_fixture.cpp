@@ -1,7 +1,10 @@
 #include "tests/support/gui_fixture.h"
 
 #include "store/mod_base.h"
+#include "app/toolkit/text_box.h"
 #include "view/tree_state.h"
+
+#include <QTest>
 
 #include <cstdio>
 #include <functional>
@@ -52,6 +55,54 @@ void GuiTest::startOnStore()
 {
     window = std::make_unique<frmTree>(store.qDirectory());
     window->Form_Load();
+}
+
+} // namespace testing_support
+
+namespace testing_support {
+
+void GuiTest::startLogged(const std::vector<Item> &items)
+{
+    store.create(items);
+    log.install();
+    startOnStore();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    log.clear();
+}
+
+toolkit::TreeNode GuiTest::node(const QString &key) const
+{
+    return window->TreeV->find(key);
+}
+
+void GuiTest::click(const QString &nodeKey)
+{
+    const QRect rect = window->TreeV->nodeRect(node(nodeKey));
+    ASSERT_FALSE(rect.isNull()) << nodeKey.toStdString() << " is not on screen";
+    window->TreeV->scrollTo(window->TreeV->indexOf(node(nodeKey)));
+    QTest::mouseClick(window->TreeV->viewport(), Qt::LeftButton, {},
+                      window->TreeV->nodeRect(node(nodeKey)).center());
+}
+
+void GuiTest::clickArrow(const QString &nodeKey)
+{
+    const QRect rect = window->TreeV->arrowRect(node(nodeKey));
+    ASSERT_FALSE(rect.isNull()) << nodeKey.toStdString() << " is not on screen";
+    QTest::mouseClick(window->TreeV->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+void GuiTest::type(const QString &text)
+{
+    window->txtItem->setFocus();
+    QTest::keyClicks(window->txtItem, text);
+}
+
+void GuiTest::key(Qt::Key k, QWidget *target)
+{
+    QWidget *w = target ? target : window->TreeV;
+    w->setFocus();
+    QTest::keyClick(w, k);
 }
 
 } // namespace testing_support

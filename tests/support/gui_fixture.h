@@ -3,6 +3,7 @@
 #include "app/frm_tree.h"
 #include "app/toolkit/keyed_tree.h"
 #include "tests/support/test_store.h"
+#include "tests/support/write_log.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +26,20 @@ protected:
     void start(const std::vector<Item> &items);
     // Runs start-up on whatever the store holds (or does not).
     void startOnStore();
+    // Writes the store with a write log in it, starts up, shows the window
+    // and clears the log, so the log holds what the test does from then on.
+    void startLogged(const std::vector<Item> &items);
+
+    // The user's own actions, through the real widgets.
+    void click(const QString &nodeKey);
+    void clickArrow(const QString &nodeKey);
+    void type(const QString &text);
+    void key(Qt::Key key, QWidget *target = nullptr);
+
+    toolkit::TreeNode node(const QString &key) const;
 
     TestStore store;
+    WriteLog log{store};
     std::unique_ptr<frmTree> window;
 };
 

@@ -1,0 +1,232 @@
+// Clicking and typing through the real widgets, and exactly what reaches the
+// file for each.
+
+#include "app/toolkit/keyed_tree.h"
+#include "app/toolkit/text_box.h"
+#include "store/mod_base.h"
+#include "tests/support/gui_fixture.h"
+#include "view/selection.h"
+#include "view/show_tree.h"
+#include "view/tree_state.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using testing_support::GuiTest;
+using testing_support::Item;
+using testing_support::Write;
+using testing_support::Writes;
+
+namespace {
+
+// Root 1: 2 "two" (open: 4, 6), 3 "three" (closed, selected: 5), 7 "seven".
+const std::vector<Item> kTree = {
+    {1, 0},
+    {2, 1, true, "two"},
+    {4, 2, false, "four"},
+    {6, 2, false, "six"},
+    {3, 1, false, "three", true},
+    {5, 3, false, "five"},
+    {7, 1, false, "seven"},
+};
+
+Write sel(std::int64_t key, bool on) { return {key, {{"KeySel", on ? "1" : "0"}}}; }
+Write txt(std::int64_t key, const std::string &text) { return {key, {{"KeyTxt", "'" + text + "'"}}}; }
+
+class SelectionTest : public GuiTest {
+protected:
+    std::optional<int> colour(const QString &key) { return node(key).foreColor(); }
+};
+
+TEST_F(SelectionTest, ClickWritesExactlyTheTwoMarksAndFillsTheTextBox)
+{
+    startLogged(kTree);
+    click("4K");
+    EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(4, true)}));
+    EXPECT_EQ(window->txtItem->text(), "four");
+    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(colour("3K"), 0);
+    EXPECT_EQ(colour("4K"), 255);
+    EXPECT_TRUE(node("4K").isSelected());
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+    EXPECT_EQ(modBase::rsTree.key(store::Field::KeyInd), 4);
+}
+
+TEST_F(SelectionTest, ClickingTheSelectedNodeAgainEndsAsItWas)
+{
+    startLogged(kTree);
+    click("4K");
+    log.clear();
+    click("4K");
+    EXPECT_EQ(log.read(), (Writes{sel(4, false), sel(4, true)}));
+    EXPECT_EQ(colour("4K"), 255);
+    EXPECT_TRUE(node("4K").isSelected());
+    EXPECT_EQ(window->txtItem->text(), "four");
+}
+
+TEST_F(SelectionTest, FirstMarkedRecordIsClearedWhenSeveralAreMarked)
+{
+    store.create(kTree);
+    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd IN (6, 7)");
+    log.install();
+    startOnStore();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    log.clear();
+    click("4K");
+    EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(4, true)}));
+    EXPECT_EQ(store.field(6, "KeySel"), "1");
+    EXPECT_EQ(store.field(7, "KeySel"), "1");
+}
+
+TEST_F(SelectionTest, KeystrokesWriteTheWholeTextOncePerChangeAndShowItOnTheNode)
+{
+    startLogged(kTree);
+    click("4K");
+    log.clear();
+    type("ab");
+    EXPECT_EQ(log.read(), (Writes{txt(4, "foura"), txt(4, "fourab")}));
+    EXPECT_EQ(node("4K").text(), "fourab");
+}
+
+TEST_F(SelectionTest, TypingBeforeAnyClickWritesNothing)
+{
+    startLogged(kTree);
+    type("hello");
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_EQ(node("3K").text(), "three");
+}
+
+TEST_F(SelectionTest, EmptiedTextIsStoredAsTildeAndShownEmptyUntilTheNextRebuild)
+{
+    startLogged({{1, 0}, {2, 1, false, "ab"}});
+    click("2K");
+    log.clear();
+    key(Qt::Key_End, window->txtItem);
+    key(Qt::Key_Backspace, window->txtItem);
+    key(Qt::Key_Backspace, window->txtItem);
+    EXPECT_EQ(log.read(), (Writes{txt(2, "a"), txt(2, "~")}));
+    EXPECT_EQ(node("2K").text(), "");
+    modTree::ShowTree();
+    EXPECT_EQ(node("2K").text(), "~");
+    // Typing "~" itself stores the same.
+    log.clear();
+    type("~");
+    EXPECT_EQ(log.read(), (Writes{txt(2, "~")}));
+}
+
+TEST_F(SelectionTest, TypingAfterACommandSelectedAnotherItemStillEditsTheItemClickedLast)
+{
+    startLogged(kTree);
+    click("4K");
+    // What an insert or move command does at its end.
+    modTree::ShowTree();
+    modTree::SelectItem(7);
+    EXPECT_EQ(colour("7K"), 255);
+    EXPECT_EQ(window->txtItem->tag(), "4K");
+    log.clear();
+    type("!");
+    EXPECT_EQ(log.read(), (Writes{txt(4, "four!")}));
+    EXPECT_EQ(node("4K").text(), "four!");
+    EXPECT_EQ(node("7K").text(), "seven");
+}
+
+TEST_F(SelectionTest, TypingIntoAnItemTakenOutOfTheTreeWritesItsRecordOnly)
+{
+    startLogged(kTree);
+    click("4K");
+    // Item 4 taken out of the tree (as a delete does), then the view rebuilt.
+    store.exec("UPDATE TbTree SET KeyChi = 6 WHERE KeyInd = 2; UPDATE TbTree SET KeyPrw = 0 WHERE KeyInd = 6;"
+               "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0, KeySel = 0 WHERE KeyInd = 4");
+    modTree::ShowTree();
+    ASSERT_FALSE(node("4K").isValid());
+    const auto shown = testing_support::describeTree(*window->TreeV);
+    log.clear();
+    type("x");
+    EXPECT_EQ(log.read(), (Writes{txt(4, "fourx")}));
+    EXPECT_EQ(testing_support::describeTree(*window->TreeV), shown);
+}
+
+TEST_F(SelectionTest, RootCanBeSelectedAndItsTypedTextShowsUntilTheNextRebuild)
+{
+    startLogged(kTree);
+    click("1K");
+    EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(1, true)}));
+    EXPECT_EQ(window->txtItem->text(), "корень");
+    log.clear();
+    type("!");
+    EXPECT_EQ(log.read(), (Writes{txt(1, "корень!")}));
+    EXPECT_EQ(node("1K").text(), "корень!");
+    modTree::ShowTree();
+    EXPECT_EQ(node("1K").text(), "корень");
+}
+
+TEST_F(SelectionTest, MovingTheHighlightWithTheKeyboardIsNotAClick)
+{
+    startLogged(kTree);
+    click("4K");
+    log.clear();
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(window->txtItem->text(), "four");
+    EXPECT_EQ(store.field(4, "KeySel"), "1");
+}
+
+TEST_F(SelectionTest, SelectingAKeyNoRecordHasOnlyClearsTheOldMark)
+{
+    startLogged(kTree);
+    modTree::SelectItem(99);
+    EXPECT_EQ(log.read(), (Writes{sel(3, false)}));
+    for (const char *k : {"1K", "2K", "3K", "4K", "6K", "7K"})
+        EXPECT_NE(colour(k), std::optional<int>(255)) << k;
+}
+
+TEST_F(SelectionTest, SelectingAnItemInsideAClosedBranchMarksTheTableOnly)
+{
+    startLogged(kTree);
+    modTree::SelectItem(5);
+    EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(5, true)}));
+    EXPECT_FALSE(node("5K").isValid());
+    EXPECT_EQ(colour("3K"), 0);
+    EXPECT_EQ(modBase::rsTree.key(store::Field::KeyInd), 5);
+}
+
+TEST_F(SelectionTest, SelectionAndRebuildWriteNoExpandedState)
+{
+    startLogged(kTree);
+    modTree::ShowTree();
+    modTree::SelectItem(6);
+    modTree::ShowTree();
+    click("7K");
+    for (const auto &w : log.read())
+        EXPECT_EQ(w.fields.count("Expand"), 0u) << w.key;
+}
+
+TEST_F(SelectionTest, AKeystrokeIsInTheFileForAnotherProcessWhenItReturns)
+{
+    startLogged(kTree);
+    click("6K");
+    type("?");
+    // No event loop turn in between: the write must already be on disk.
+    QProcess reader;
+    reader.start("sqlite3", {QString::fromStdString(store.path()), "SELECT KeyTxt FROM TbTree WHERE KeyInd = 6"});
+    ASSERT_TRUE(reader.waitForFinished(10000)) << "sqlite3 did not run";
+    EXPECT_EQ(reader.readAllStandardOutput().trimmed(), "six?");
+}
+
+TEST_F(SelectionTest, ProgramsOwnChangesToTheTextBoxAreNotStored)
+{
+    startLogged(kTree);
+    click("4K");
+    log.clear();
+    modTree::TreeBusy = true;
+    window->txtItem->setText("not mine");
+    modTree::TreeBusy = false;
+    EXPECT_TRUE(log.read().empty());
+}
+
+} // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class TestStore;
+
+// One row change the program made: the record and the fields one statement
+// wrote into it, each with the value as SQLite quotes it ("0", "1", "'abc'").
+// An appended record shows as the single field "+".
+struct Write {
+    std::int64_t key;
+    std::map<std::string, std::string> fields;
+
+    friend bool operator==(const Write &, const Write &) = default;
+    friend void PrintTo(const Write &w, std::ostream *os)
+    {
+        *os << "{" << w.key << ":";
+        for (const auto &[f, v] : w.fields)
+            *os << " " << f << "=" << v;
+        *os << "}";
+    }
+};
+using Writes = std::vector<Write>;
+
+// Records every row change made to TbTree, by any connection, through
+// triggers that a test puts into its own scratch store: so a test can say
+// exactly which records and fields an action wrote, in order, and that it
+// wrote nothing else. A field written with the value it already had still
+// counts: that is a write too.
+class WriteLog {
+public:
+    explicit WriteLog(TestStore &store);
+    // Adds the log tables and triggers to the store's file.
+    void install();
+    Writes read();
+    void clear();
+
+private:
+    TestStore &m_store;
+};
+
+} // namespace testing_support

@@ -1,0 +1,80 @@
+#include "view/selection.h"
+
+#include "app/toolkit/text_box.h"
+#include "store/mod_base.h"
+#include "view/tree_state.h"
+
+namespace modTree {
+
+using modBase::rsTree;
+using store::Field;
+
+namespace {
+
+toolkit::TreeNode nodeOfCurrentRecord()
+{
+    const auto key = rsTree.key(Field::KeyInd);
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    return key && tree ? tree->find(NodeKey(*key)) : toolkit::TreeNode();
+}
+
+} // namespace
+
+void SelectItem(std::int32_t key)
+{
+    if (rsTree.index() != store::kIndexKeySel)
+        rsTree.setIndex(store::kIndexKeySel);
+    if (rsTree.seek({true})) {
+        rsTree.update(Field::KeySel, false);
+        // Not in the view when it lies inside a closed branch.
+        nodeOfCurrentRecord().setForeColor(kColorPlain);
+    }
+    rsTree.requery();
+    rsTree.setIndex(store::kIndexKeyInd);
+    rsTree.seek({std::int64_t{key}});
+    rsTree.update(Field::KeySel, true);
+
+    const toolkit::TreeNode node = nodeOfCurrentRecord();
+    if (!node.isValid())
+        return; // marked in the table only, or no such record: nothing to show
+    CurrentNode = node;
+    CurrentNode.setForeColor(kColorSelected);
+    TreeBusy = true;
+    CurrentNode.setSelected();
+    TreeBusy = false;
+}
+
+void NodeClick(const toolkit::TreeNode &node)
+{
+    TreeBusy = true;
+    toolkit::TextBox *box = AttachedControls().txtItem;
+    if (box) {
+        box->setText(node.text()); // raises the change event, which finds TreeBusy set
+        box->setTag(node.key());
+    }
+    if (const auto key = ItemKeyOf(node.key()))
+        SelectItem(*key);
+    TreeBusy = false;
+}
+
+void TextChange()
+{
+    if (TreeBusy)
+        return;
+    toolkit::TextBox *box = AttachedControls().txtItem;
+    if (!box || box->tag().isEmpty())
+        return; // no node clicked yet
+    const auto key = ItemKeyOf(box->tag());
+    if (!key)
+        return;
+    if (rsTree.index() != store::kIndexKeyInd)
+        rsTree.setIndex(store::kIndexKeyInd);
+    rsTree.seek({std::int64_t{*key}});
+    const QString text = box->text();
+    // An empty text is never stored: "~" stands for it.
+    rsTree.update(Field::KeyTxt, text.isEmpty() ? std::string("~") : text.toStdString());
+    if (toolkit::KeyedTree *tree = AttachedControls().TreeV)
+        tree->find(box->tag()).setText(text);
+}
+
+} // namespace modTree

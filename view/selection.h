@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/toolkit/keyed_tree.h"
+
+#include <cstdint>
+
+// The selection mark and the text of the item clicked last.
+namespace modTree {
+
+// Moves the mark: clears the first record marked in the table and colours its
+// node black, then marks the record of key and makes its node red and the
+// view's one selected node. An item without a node (inside a closed branch)
+// is marked in the table only; a key no record has marks nothing. Leaves
+// "KeyInd" current and the cursor on the marked record.
+void SelectItem(std::int32_t key);
+
+// A click on a node: the text box takes the node's text and, through its tag,
+// the node; then the item is selected. Writes no text.
+void NodeClick(const toolkit::TreeNode &node);
+
+// The text box changed: store its text in the item it is bound to ("~" for
+// an empty text) and show it on that item's node. Does nothing while the
+// program itself is changing things, or before any node was clicked.
+void TextChange();
+
+} // namespace modTree
