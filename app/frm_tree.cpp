@@ -6,11 +6,13 @@
 #include "app/toolkit/text_box.h"
 #include "app/toolkit/tool_bar.h"
 #include "app/toolkit/twips.h"
+#include "commands/toolbar.h"
 #include "view/expand.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
+#include <QAction>
 #include <QIcon>
 #include <QPixmap>
 
@@ -61,6 +63,7 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
 
     // Every event arrives synchronously, so a handler's writes are in the file
     // when the event returns.
+    connect(Toolbar1, &QToolBar::actionTriggered, this, &frmTree::Toolbar1_ButtonClick);
     connect(TreeV, &toolkit::KeyedTree::nodeClick, this, &frmTree::TreeV_NodeClick);
     connect(TreeV, &toolkit::KeyedTree::nodeExpand, this, &frmTree::TreeV_Expand);
     connect(TreeV, &toolkit::KeyedTree::nodeCollapse, this, &frmTree::TreeV_Collapse);
@@ -77,6 +80,8 @@ void frmTree::Form_Load()
     if (!m_openReport.warning.empty())
         std::fprintf(stderr, "branchkeeper: %s\n", m_openReport.warning.c_str());
 
+    modTree::FillToolbar(Toolbar1, ImageList1, ImageList2, m_storeDirectory);
+
     namespace tw = toolkit::twips;
     tw::setTop(this, 0);
     tw::setLeft(this, 0);
@@ -84,6 +89,12 @@ void frmTree::Form_Load()
     tw::setWidth(this, kStartWidth);
 
     modTree::ShowTree();
+}
+
+void frmTree::Toolbar1_ButtonClick(QAction *button)
+{
+    if (button)
+        modTree::ButtonClick(button->data().toInt());
 }
 
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QAction;
 class QToolBar;
 namespace toolkit {
 class ImageList;
@@ -27,6 +28,7 @@ public:
     void Form_Load();
 
     // The window's events.
+    void Toolbar1_ButtonClick(QAction *button);
     void TreeV_NodeClick(const toolkit::TreeNode &node);
     void TreeV_Expand(const toolkit::TreeNode &node);
     void TreeV_Collapse(const toolkit::TreeNode &node);

@@ -36,11 +36,13 @@ ImageList::ImageList(QObject *parent) : QObject(parent) {}
 
 bool ImageList::add(int index, const QString &key, const QPixmap &picture)
 {
-    if (index < 1 || index > count() + 1 || picture.isNull())
+    if (index < 1 || picture.isNull())
         return false;
     QPixmap masked = picture;
     masked.setMask(picture.createMaskFromColor(m_mask, Qt::MaskInColor));
-    m_items.insert(m_items.begin() + (index - 1), Item{key, masked});
+    if (index > count())
+        m_items.resize(static_cast<std::size_t>(index));
+    m_items[static_cast<std::size_t>(index - 1)] = Item{key, masked};
     return true;
 }
 

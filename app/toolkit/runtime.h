@@ -30,8 +30,10 @@ public:
     void setMaskColor(QColor color) { m_mask = color; }
     QColor maskColor() const { return m_mask; }
 
-    // Adds picture at index (1-based, at most one past the end) under key.
+    // Puts picture at index (1-based) under key. Indexes may have gaps, so
+    // picture i stays picture i when an earlier one could not be loaded.
     bool add(int index, const QString &key, const QPixmap &picture);
+    // One past the highest index in use, less one: the highest index.
     int count() const { return static_cast<int>(m_items.size()); }
     // The picture at a 1-based index; null when there is none.
     QPixmap picture(int index) const;

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+// The four operations that change the links between records. Each field is
+// written by its own update, in the order listed, except where one update
+// resets several fields of one record. They read and write TbTree only,
+// through the cursor, and need "KeyInd" current. An item keeps its KeyChi, so
+// its whole subtree moves with it.
+//
+// A key of 0 (which names no item) or an item given as its own anchor makes
+// the call write nothing: both would tie the tree into a knot.
+namespace modTree {
+
+// Takes item out of its sibling chain and mends the chain around it:
+//   item         KeyPar, KeyPrw, KeyNxt = 0 and KeySel = False (one update)
+//   parent       KeyChi = next sibling        (when item was the first child)
+//   prev sibling KeyNxt = next sibling        (when there is a parent)
+//   next sibling KeyPrw = previous sibling
+// Leaves the cursor on the last record written.
+void UnlinkItem(std::int32_t item);
+
+// Puts item (in no chain) into anchor's chain just before anchor:
+//   anchor KeyPrw = item; parent KeyChi = item (anchor was first) or
+//   prev sibling KeyNxt = item; item KeyPar, KeyPrw, KeyNxt (three updates).
+void LinkBefore(std::int32_t item, std::int32_t anchor);
+
+// Puts item (in no chain) into anchor's chain just after anchor:
+//   anchor KeyNxt = item; next sibling KeyPrw = item;
+//   item KeyPar, KeyPrw, KeyNxt (three updates). Never touches the parent.
+void LinkAfter(std::int32_t item, std::int32_t anchor);
+
+// Makes item (in no chain, KeyPrw and KeyNxt 0) the only child of parent,
+// which must have none: parent KeyChi = item; item KeyPar = parent.
+void LinkFirstChild(std::int32_t item, std::int32_t parent);
+
+} // namespace modTree
