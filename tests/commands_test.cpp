@@ -1,0 +1,344 @@
+// The structural commands as the toolbar runs them: the exact writes, the
+// tree they leave, the cases where they must do nothing, and atomicity when
+// the program dies half way.
+
+#include "app/toolkit/keyed_tree.h"
+#include "app/toolkit/text_box.h"
+#include "commands/toolbar.h"
+#include "store/mod_base.h"
+#include "tests/support/gui_fixture.h"
+#include "tests/support/tree_check.h"
+#include "view/selection.h"
+#include "view/tree_state.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using testing_support::GuiTest;
+using testing_support::Item;
+using testing_support::Write;
+using testing_support::Writes;
+using Outline = std::vector<std::string>;
+using namespace modTree;
+
+namespace {
+
+// Root 1: 2 (open: 5, 6, 10), 3 (closed: 7), 4.
+const std::vector<Item> kTree = {
+    {1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six"}, {10, 2, false, "ten"},
+    {3, 1, false, "three"}, {7, 3, false, "seven"}, {4, 1, false, "four"},
+};
+const Outline kBefore{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"};
+
+Write one(std::int64_t key, const char *field, std::int64_t v) { return {key, {{field, std::to_string(v)}}}; }
+Write reset(std::int64_t key)
+{
+    return {key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
+}
+Write appended(std::int64_t key) { return {key, {{"+", ""}}}; }
+
+class CommandsTest : public GuiTest {
+protected:
+    // Starts with item selected, the log empty.
+    void startWith(std::int32_t selected, const std::vector<Item> &items = kTree)
+    {
+        startLogged(items);
+        SelectItem(selected);
+        log.clear();
+    }
+    void expectConsistent()
+    {
+        const auto check = testing_support::checkTree(store);
+        EXPECT_TRUE(check.ok()) << check.report();
+    }
+    Outline outline() { return testing_support::outline(store); }
+};
+
+struct CommandCase {
+    const char *name;
+    std::int32_t selected;
+    int button;
+    Outline after;
+    Writes writes;
+    friend void PrintTo(const CommandCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class CommandWrites : public CommandsTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandWrites, LeaveTheTreeAndWritesListed)
+{
+    const CommandCase &c = GetParam();
+    startWith(c.selected);
+    ButtonClick(c.button);
+    EXPECT_EQ(log.read(), c.writes);
+    EXPECT_EQ(outline(), c.after);
+    expectConsistent();
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandWrites,
+    ::testing::Values(
+        CommandCase{"AddBeforeFirstChild", 5, CmdAddBefore,
+                    {"2@1", "11@2", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(5, "KeyPrw", 11), one(2, "KeyChi", 11), one(11, "KeyPar", 2),
+                     one(11, "KeyPrw", 0), one(11, "KeyNxt", 5), one(5, "KeySel", 0), one(11, "KeySel", 1)}},
+        CommandCase{"AddBeforeMiddleChild", 6, CmdAddBefore,
+                    {"2@1", "5@2", "11@2", "6@2", "10@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(6, "KeyPrw", 11), one(5, "KeyNxt", 11), one(11, "KeyPar", 2),
+                     one(11, "KeyPrw", 5), one(11, "KeyNxt", 6), one(6, "KeySel", 0), one(11, "KeySel", 1)}},
+        CommandCase{"AddAfterLastChild", 10, CmdAddAfter,
+                    {"2@1", "5@2", "6@2", "10@2", "11@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(10, "KeyNxt", 11), one(11, "KeyPar", 2), one(11, "KeyPrw", 10),
+                     one(11, "KeyNxt", 0), one(10, "KeySel", 0), one(11, "KeySel", 1)}},
+        CommandCase{"AddAfterMiddleChild", 5, CmdAddAfter,
+                    {"2@1", "5@2", "11@2", "6@2", "10@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(5, "KeyNxt", 11), one(6, "KeyPrw", 11), one(11, "KeyPar", 2),
+                     one(11, "KeyPrw", 5), one(11, "KeyNxt", 6), one(5, "KeySel", 0), one(11, "KeySel", 1)}},
+        CommandCase{"AddChildWithoutChildren", 4, CmdAddChild,
+                    {"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1", "11@2"},
+                    {appended(11), one(4, "Expand", 1), one(4, "KeyChi", 11), one(11, "KeyPar", 4),
+                     one(4, "KeySel", 0), one(11, "KeySel", 1)}},
+        CommandCase{"AddChildWithChildren", 2, CmdAddChild,
+                    {"2@1", "11@2", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(2, "Expand", 1), one(5, "KeyPrw", 11), one(2, "KeyChi", 11),
+                     one(11, "KeyPar", 2), one(11, "KeyPrw", 0), one(11, "KeyNxt", 5), one(2, "KeySel", 0),
+                     one(11, "KeySel", 1)}},
+        CommandCase{"AddChildOnTheRoot", 1, CmdAddChild,
+                    {"11@1", "2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"},
+                    {appended(11), one(1, "Expand", 1), one(2, "KeyPrw", 11), one(1, "KeyChi", 11),
+                     one(11, "KeyPar", 1), one(11, "KeyPrw", 0), one(11, "KeyNxt", 2), one(1, "KeySel", 0),
+                     one(11, "KeySel", 1)}},
+        CommandCase{"AddBeforeTheRootDoesNothing", 1, CmdAddBefore, kBefore, {}},
+        CommandCase{"AddAfterTheRootDoesNothing", 1, CmdAddAfter, kBefore, {}},
+        CommandCase{"MoveUp", 6, CmdMoveUp, {"2@1", "6@2", "5@2", "10@2", "3@1", "7@2", "4@1"},
+                    {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5), one(5, "KeyPrw", 6),
+                     one(2, "KeyChi", 6), one(6, "KeyPar", 2), one(6, "KeyPrw", 0), one(6, "KeyNxt", 5),
+                     one(6, "KeySel", 1)}},
+        CommandCase{"MoveUpFirstChildDoesNothing", 5, CmdMoveUp, kBefore, {}},
+        CommandCase{"MoveDown", 5, CmdMoveDown, {"2@1", "6@2", "5@2", "10@2", "3@1", "7@2", "4@1"},
+                    {reset(5), one(2, "KeyChi", 6), one(6, "KeyPrw", 0), one(6, "KeyNxt", 5),
+                     one(10, "KeyPrw", 5), one(5, "KeyPar", 2), one(5, "KeyPrw", 6), one(5, "KeyNxt", 10),
+                     one(5, "KeySel", 1)}},
+        CommandCase{"MoveDownLastChildDoesNothing", 10, CmdMoveDown, kBefore, {}},
+        CommandCase{"MoveOut", 6, CmdMoveOut, {"2@1", "5@2", "10@2", "6@1", "3@1", "7@2", "4@1"},
+                    {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5), one(2, "KeyNxt", 6),
+                     one(3, "KeyPrw", 6), one(6, "KeyPar", 1), one(6, "KeyPrw", 2), one(6, "KeyNxt", 3),
+                     one(6, "KeySel", 1)}},
+        CommandCase{"MoveOutTopLevelDoesNothing", 3, CmdMoveOut, kBefore, {}},
+        CommandCase{"MoveOutTheRootDoesNothing", 1, CmdMoveOut, kBefore, {}},
+        CommandCase{"MoveInUnderParentWithChildren", 3, CmdMoveIn,
+                    {"2@1", "5@2", "6@2", "10@2", "3@2", "7@3", "4@1"},
+                    {reset(3), one(2, "KeyNxt", 4), one(4, "KeyPrw", 2), one(10, "KeyNxt", 3),
+                     one(3, "KeyPar", 2), one(3, "KeyPrw", 10), one(3, "KeyNxt", 0), one(3, "KeySel", 1)}},
+        CommandCase{"MoveInUnderChildlessParent", 6, CmdMoveIn,
+                    {"2@1", "5@2", "6@3", "10@2", "3@1", "7@2", "4@1"},
+                    {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5), one(5, "KeyChi", 6),
+                     one(6, "KeyPar", 5), one(6, "KeySel", 1)}},
+        CommandCase{"MoveInFirstChildDoesNothing", 5, CmdMoveIn, kBefore, {}},
+        CommandCase{"MovesOfTheRootDoNothing", 1, CmdMoveUp, kBefore, {}},
+        CommandCase{"Delete", 2, CmdDelete, {"3@1", "7@2", "4@1"},
+                    {reset(2), one(1, "KeyChi", 3), one(3, "KeyPrw", 0)}},
+        CommandCase{"DeleteTheRootClearsOnlyItsMark", 1, CmdDelete, kBefore, {reset(1)}},
+        CommandCase{"ButtonWithoutCommand", 5, CmdNone, kBefore, {}},
+        CommandCase{"ButtonTwelve", 5, 12, kBefore, {}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(CommandsTest, AMoveThatIsNotPossibleDoesNotRebuild)
+{
+    startWith(5);
+    const toolkit::TreeNode five = node("5K");
+    for (int button : {CmdMoveUp, CmdMoveIn})
+        ButtonClick(button);
+    EXPECT_TRUE(five.isValid()) << "the view was rebuilt";
+    EXPECT_TRUE(log.read().empty());
+}
+
+TEST_F(CommandsTest, InsertShowsTheNewItemSelectedAndLeavesTheTextBoxAlone)
+{
+    startWith(3);
+    click("6K");
+    log.clear();
+    SelectItem(3); // as a command would, without touching the text box
+    ButtonClick(CmdAddChild); // on the closed item 3
+    const toolkit::TreeNode added = node("11K");
+    ASSERT_TRUE(added.isValid());
+    EXPECT_TRUE(node("3K").isExpanded());
+    EXPECT_TRUE(added.isSelected());
+    EXPECT_EQ(added.foreColor(), 255);
+    EXPECT_TRUE(window->TreeV->indexOf(added).isValid());
+    EXPECT_EQ(window->txtItem->tag(), "6K");
+}
+
+TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
+{
+    startWith(4);
+    ButtonClick(CmdMoveIn);
+    EXPECT_EQ(outline(), (Outline{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@2"}));
+    EXPECT_EQ(store.field(4, "KeySel"), "1");
+    EXPECT_EQ(store.field(3, "Expand"), "0");
+    EXPECT_FALSE(node("4K").isValid());
+    EXPECT_TRUE(node("3S").isValid());
+    EXPECT_FALSE(window->TreeV->selectedNode().isValid());
+}
+
+TEST_F(CommandsTest, AfterADeleteOnlyRefreshAndClicksAct)
+{
+    startWith(6);
+    ButtonClick(CmdDelete);
+    EXPECT_FALSE(node("6K").isValid());
+    EXPECT_EQ(store.field(6, "KeyTxt"), "'six'"); // the record keeps its contents
+    log.clear();
+    for (int button = CmdAddBefore; button <= CmdNone; ++button)
+        ButtonClick(button);
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd"); // back on the normal index after finding nothing
+    ButtonClick(CmdRefresh);
+    EXPECT_TRUE(node("5K").isValid());
+    click("5K");
+    EXPECT_EQ(store.field(5, "KeySel"), "1");
+}
+
+TEST_F(CommandsTest, DeletingTheOnlyTopLevelItemLeavesTheRootAlone)
+{
+    startWith(2, {{1, 0}, {2, 1, true, "only"}, {3, 2, false, "child"}});
+    ButtonClick(CmdDelete);
+    EXPECT_EQ(testing_support::describeTree(*window->TreeV), (std::vector<std::string>{">1K 'корень' +"}));
+    expectConsistent();
+}
+
+TEST_F(CommandsTest, RefreshNeverLooksAtTheSelection)
+{
+    startWith(6);
+    store.exec("UPDATE TbTree SET KeyTxt = 'changed elsewhere' WHERE KeyInd = 5");
+    log.clear();
+    modBase::rsTree.setIndex("KeySel");
+    ButtonClick(CmdRefresh);
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_EQ(node("5K").text(), "changed elsewhere");
+    EXPECT_TRUE(node("6K").isSelected());
+}
+
+TEST_F(CommandsTest, AnInsertReusesAFreeRecord)
+{
+    store.create(kTree);
+    store.exec("INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt, KeyTxt) VALUES (8, NULL, NULL, 'spare')");
+    log.install();
+    startOnStore();
+    SelectItem(4);
+    ButtonClick(CmdAddAfter);
+    EXPECT_EQ(outline(), (Outline{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1", "8@1"}));
+    EXPECT_EQ(node("8K").text(), "spare");
+    expectConsistent();
+}
+
+// Many random commands on a random tree: after each the links hold, and no
+// item leaves the tree except by delete (which takes exactly its subtree).
+TEST_F(CommandsTest, RandomCommandsKeepTheTreeWhole)
+{
+    std::mt19937 rng(20261207);
+    std::vector<Item> items{{1, 0}};
+    for (std::int32_t k = 2; k <= 40; ++k)
+        items.push_back({k, static_cast<std::int32_t>(std::uniform_int_distribution<>(1, k - 1)(rng)),
+                         std::bernoulli_distribution(0.6)(rng), "item " + std::to_string(k)});
+    store.create(items);
+    startOnStore();
+
+    // The items below key in the outline: those after it, deeper than it.
+    auto subtreeOf = [&](std::int32_t key) {
+        std::set<std::int32_t> subtree{key};
+        int depth = -1;
+        for (const auto &entry : outline()) {
+            const std::int32_t k = std::stoi(entry.substr(0, entry.find('@')));
+            const int d = std::stoi(entry.substr(entry.find('@') + 1));
+            if (depth >= 0 && d <= depth)
+                break;
+            if (depth >= 0)
+                subtree.insert(k);
+            if (k == key)
+                depth = d;
+        }
+        return subtree;
+    };
+
+    for (int step = 0; step < 600; ++step) {
+        const auto before = testing_support::checkTree(store);
+        ASSERT_TRUE(before.ok()) << "step " << step << "\n" << before.report();
+        std::vector<std::int32_t> reachable(before.reachable.begin(), before.reachable.end());
+        const std::int32_t selected = reachable[std::uniform_int_distribution<std::size_t>(0, reachable.size() - 1)(rng)];
+        SelectItem(selected);
+        const int button = std::uniform_int_distribution<>(CmdAddBefore, CmdDelete + 1)(rng);
+        const int command = button == CmdDelete + 1 ? CmdRefresh : button;
+        // Deletes are rarer, so the tree keeps growing.
+        if (command == CmdDelete && std::bernoulli_distribution(0.7)(rng))
+            continue;
+        const std::set<std::int32_t> subtree = subtreeOf(selected);
+        ButtonClick(command);
+
+        const auto after = testing_support::checkTree(store);
+        ASSERT_TRUE(after.ok()) << "step " << step << " command " << command << " on " << selected << "\n"
+                                << after.report();
+        for (const std::int32_t k : before.reachable) {
+            const bool deleted = command == CmdDelete && selected != 1 && subtree.contains(k);
+            EXPECT_EQ(after.reachable.contains(k), !deleted) << "item " << k << " after command " << command;
+        }
+        const std::size_t added = after.reachable.size() + (command == CmdDelete && selected != 1 ? subtree.size() : 0)
+            - before.reachable.size();
+        EXPECT_LE(added, 1u);
+        // The view shows what the table holds.
+        EXPECT_TRUE(node("1K").isValid());
+    }
+}
+
+// The program killed between a command's unlink and its link: the file is as
+// before the command, never a broken chain.
+TEST(CommandAtomicity, KillInTheMiddleOfAMoveLeavesTheFileAsBefore)
+{
+    testing_support::TestStore store;
+    store.create(kTree);
+    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6;"
+               // LinkBefore's first write, after UnlinkItem has done all of its own.
+               "CREATE TRIGGER killer AFTER UPDATE OF KeyPrw ON TbTree WHEN NEW.KeyInd = 5 AND NEW.KeyPrw = 6 "
+               "BEGIN SELECT die(); END;");
+    const auto before = store.dump();
+
+    QProcess runner;
+    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdMoveUp)});
+    ASSERT_TRUE(runner.waitForFinished(20000));
+    ASSERT_EQ(runner.exitStatus(), QProcess::CrashExit) << "the command was not interrupted: "
+                                                        << runner.readAllStandardError().toStdString();
+
+    // Opening the file rolls the interrupted command back.
+    EXPECT_EQ(store.dump(), before);
+    const auto check = testing_support::checkTree(store);
+    EXPECT_TRUE(check.ok()) << check.report();
+    EXPECT_EQ(store.count("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check <> 'ok'"), 0);
+
+    // Without the trigger the same command completes.
+    store.exec("DROP TRIGGER killer");
+    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdMoveUp)});
+    ASSERT_TRUE(runner.waitForFinished(20000));
+    EXPECT_EQ(runner.exitCode(), 3);
+    EXPECT_EQ(testing_support::outline(store), (Outline{"2@1", "6@2", "5@2", "10@2", "3@1", "7@2", "4@1"}));
+}
+
+TEST(CommandQuit, QuitEndsTheProgramOnlyWithAnItemSelected)
+{
+    testing_support::TestStore store;
+    store.create(kTree);
+    QProcess runner;
+    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdQuit)});
+    ASSERT_TRUE(runner.waitForFinished(20000));
+    EXPECT_EQ(runner.exitCode(), 3) << "quit acted without a selected item";
+
+    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 4");
+    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdQuit)});
+    ASSERT_TRUE(runner.waitForFinished(20000));
+    EXPECT_EQ(runner.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(runner.exitCode(), 0);
+}
+
+} // namespace

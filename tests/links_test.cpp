@@ -1,0 +1,206 @@
+// The link operations and record allocation, record by record: exactly the
+// writes each one makes, in order, and the tree they leave behind.
+
+#include "store/allocation.h"
+#include "store/links.h"
+#include "store/mod_base.h"
+#include "tests/support/test_store.h"
+#include "tests/support/tree_check.h"
+#include "tests/support/write_log.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+
+using testing_support::Item;
+using testing_support::TestStore;
+using testing_support::Write;
+using testing_support::WriteLog;
+using testing_support::Writes;
+
+namespace {
+
+// Root 1: 2 (5, 6, 10), 3 (7), 4. Items 8 and 9 are in no chain (as if just
+// allocated or deleted).
+const std::vector<Item> kTree = {
+    {1, 0}, {2, 1}, {5, 2}, {6, 2}, {10, 2}, {3, 1}, {7, 3}, {4, 1}, {8, 0}, {9, 0},
+};
+
+Write w(std::int64_t key, std::map<std::string, std::string> fields) { return {key, std::move(fields)}; }
+Write reset(std::int64_t key) { return w(key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}); }
+Write one(std::int64_t key, const char *field, std::int64_t v) { return w(key, {{field, std::to_string(v)}}); }
+
+class LinksTest : public testing_support::StoreTest {
+protected:
+    void start(const std::vector<Item> &items = kTree, const std::string &extraSql = {})
+    {
+        ts.create(items);
+        if (!extraSql.empty())
+            ts.exec(extraSql);
+        log.install();
+        ASSERT_TRUE(modBase::OpenBase(ts.directory()).ok());
+    }
+    WriteLog log{ts};
+};
+
+struct LinkCase {
+    const char *name;
+    std::function<void()> op;
+    Writes expected;
+    bool consistentAfter = true; // false where the operation itself breaks the root's links
+    friend void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class LinkWrites : public LinksTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkWrites, WritesExactlyTheListedFieldsInOrder)
+{
+    start();
+    GetParam().op();
+    EXPECT_EQ(log.read(), GetParam().expected);
+    const auto check = testing_support::checkTree(ts);
+    if (GetParam().consistentAfter)
+        EXPECT_TRUE(check.ok()) << check.report();
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+}
+
+using namespace modTree;
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkWrites,
+    ::testing::Values(
+        LinkCase{"UnlinkOnlyChild", [] { UnlinkItem(7); }, {reset(7), one(3, "KeyChi", 0)}},
+        LinkCase{"UnlinkFirstOfSeveral", [] { UnlinkItem(5); }, {reset(5), one(2, "KeyChi", 6), one(6, "KeyPrw", 0)}},
+        LinkCase{"UnlinkMiddle", [] { UnlinkItem(6); }, {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5)}},
+        LinkCase{"UnlinkLast", [] { UnlinkItem(10); }, {reset(10), one(6, "KeyNxt", 0)}},
+        LinkCase{"UnlinkWithChildren", [] { UnlinkItem(2); }, {reset(2), one(1, "KeyChi", 3), one(3, "KeyPrw", 0)}},
+        LinkCase{"UnlinkRoot", [] { UnlinkItem(1); }, {reset(1)}},
+        LinkCase{"LinkBeforeFirstChild", [] { LinkBefore(8, 5); },
+                 {one(5, "KeyPrw", 8), one(2, "KeyChi", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 0),
+                  one(8, "KeyNxt", 5)}},
+        LinkCase{"LinkBeforeMiddle", [] { LinkBefore(8, 6); },
+                 {one(6, "KeyPrw", 8), one(5, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5),
+                  one(8, "KeyNxt", 6)}},
+        LinkCase{"LinkBeforeRoot", [] { LinkBefore(8, 1); },
+                 {one(1, "KeyPrw", 8), one(8, "KeyPar", 0), one(8, "KeyPrw", 0), one(8, "KeyNxt", 1)},
+                 false},
+        LinkCase{"LinkAfterLast", [] { LinkAfter(8, 10); },
+                 {one(10, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 10), one(8, "KeyNxt", 0)}},
+        LinkCase{"LinkAfterMiddle", [] { LinkAfter(8, 5); },
+                 {one(5, "KeyNxt", 8), one(6, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5),
+                  one(8, "KeyNxt", 6)}},
+        LinkCase{"LinkFirstChild", [] { LinkFirstChild(8, 7); }, {one(7, "KeyChi", 8), one(8, "KeyPar", 7)}},
+        LinkCase{"KeyZeroWritesNothing", [] {
+                     UnlinkItem(0);
+                     LinkBefore(0, 5);
+                     LinkBefore(8, 0);
+                     LinkAfter(0, 5);
+                     LinkAfter(8, 0);
+                     LinkFirstChild(0, 7);
+                     LinkFirstChild(8, 0);
+                 }, {}},
+        LinkCase{"OwnAnchorWritesNothing", [] {
+                     LinkBefore(5, 5);
+                     LinkAfter(5, 5);
+                     LinkFirstChild(7, 7);
+                 }, {}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(LinksTest, UnlinkBesideTheRootLeavesThePreviousSiblingAlone)
+{
+    // 8 and 9 stand beside the root: KeyPar 0, 9 before 8.
+    start(kTree, "UPDATE TbTree SET KeyNxt = 8 WHERE KeyInd = 9; UPDATE TbTree SET KeyPrw = 9 WHERE KeyInd = 8");
+    UnlinkItem(8);
+    EXPECT_EQ(log.read(), (Writes{reset(8)}));
+}
+
+TEST_F(LinksTest, UnlinkingTheSelectedItemClearsOnlyItsMark)
+{
+    start(kTree, "UPDATE TbTree SET KeySel = 1 WHERE KeyInd IN (6, 4)");
+    UnlinkItem(6);
+    EXPECT_EQ(ts.field(6, "KeySel"), "0");
+    EXPECT_EQ(ts.field(4, "KeySel"), "1");
+}
+
+TEST_F(LinksTest, SubtreeTravelsWithItsItem)
+{
+    start();
+    UnlinkItem(2);
+    LinkFirstChild(2, 4);
+    EXPECT_EQ(testing_support::outline(ts),
+              (std::vector<std::string>{"3@1", "7@2", "4@1", "2@2", "5@3", "6@3", "10@3"}));
+    EXPECT_EQ(ts.field(5, "KeyPar"), "2");
+    EXPECT_EQ(ts.field(2, "KeyChi"), "5");
+    const auto check = testing_support::checkTree(ts);
+    EXPECT_TRUE(check.ok()) << check.report();
+}
+
+TEST_F(LinksTest, UnlinkAndLinkBackAtTheSamePlaceRestoresEveryLink)
+{
+    start(kTree, "UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6");
+    const auto before = ts.dump();
+    for (auto relink : {+[] { LinkBefore(6, 10); }, +[] { LinkAfter(6, 5); }}) {
+        UnlinkItem(6);
+        relink();
+        ts.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6");
+        EXPECT_EQ(ts.dump(), before);
+    }
+}
+
+// ---------------------------------------------------------------- NewItem
+
+Write appended(std::int64_t key) { return w(key, {{"+", ""}}); }
+
+TEST_F(LinksTest, NewItemAppendsTheNextKeyWithTableDefaults)
+{
+    start({{1, 0}});
+    modBase::rsTree.setIndex("KeySel");
+    EXPECT_EQ(NewItem(), 2);
+    EXPECT_EQ(log.read(), (Writes{appended(2)}));
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+    EXPECT_EQ(modBase::rsTree.key(store::Field::KeyInd), 2);
+    for (const char *f : {"KeyPar", "KeyChi", "KeyPrw", "KeyNxt", "KeyRef", "KeySel", "Expand", "RefCut"})
+        EXPECT_EQ(ts.field(2, f), "0") << f;
+    EXPECT_EQ(ts.field(2, "KeyTxt"), "NULL");
+    // Only linked items count as taken: the next call appends again.
+    EXPECT_EQ(NewItem(), 3);
+}
+
+TEST_F(LinksTest, NewItemReusesTheFirstFreeRecordAndKeepsItsText)
+{
+    start(kTree, "INSERT INTO TbTree (KeyInd, KeyPar, KeyChi, KeyNxt, KeyTxt, KeySel, Expand, KeyRef, RefCut) "
+                 "VALUES (12, NULL, 5, NULL, 'kept', 1, 1, 3, 1), (11, NULL, 0, NULL, 'first', 0, 0, 0, 0)");
+    modBase::rsTree.setIndex("ParNxt");
+    EXPECT_EQ(NewItem(), 11);
+    EXPECT_EQ(NewItem(), 12);
+    const auto reused = [](std::int64_t key) {
+        return w(key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeyRef", "0"}, {"KeyChi", "0"},
+                       {"RefCut", "0"}});
+    };
+    EXPECT_EQ(log.read(), (Writes{reused(11), reused(12)}));
+    EXPECT_EQ(ts.field(12, "KeyTxt"), "'kept'");
+    EXPECT_EQ(ts.field(12, "KeySel"), "1");
+    EXPECT_EQ(ts.field(12, "Expand"), "1");
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+    EXPECT_EQ(NewItem(), 13); // no free record left
+}
+
+TEST_F(LinksTest, NewItemDoesNotReuseADeletedItem)
+{
+    start();
+    UnlinkItem(10); // the largest key, now in no chain
+    log.clear();
+    EXPECT_EQ(NewItem(), 11);
+    EXPECT_EQ(log.read(), (Writes{appended(11)}));
+}
+
+TEST_F(LinksTest, NewItemPastTheLargestKeyFailsWithoutWriting)
+{
+    start({{1, 0}}, "INSERT INTO TbTree (KeyInd) VALUES (2147483647)");
+    EXPECT_EQ(NewItem(), 0);
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+}
+
+} // namespace
