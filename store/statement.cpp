@@ -51,10 +51,8 @@ bool Statement::prepare(sqlite3 *db, std::string_view sql)
 
 void Statement::reset()
 {
-    if (m_stmt) {
+    if (m_stmt)
         sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
 }
 
 bool Statement::bind(int position, const Value &value)
@@ -127,6 +125,31 @@ Value Statement::column(int i) const
     }
     default:
         return Value(Null{});
+    }
+}
+
+void Statement::columnInto(int i, Value &v) const
+{
+    switch (sqlite3_column_type(m_stmt, i)) {
+    case SQLITE_INTEGER:
+        v = static_cast<std::int64_t>(sqlite3_column_int64(m_stmt, i));
+        return;
+    case SQLITE_FLOAT:
+        v = sqlite3_column_double(m_stmt, i);
+        return;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
+        const auto n = static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, i));
+        if (auto *s = std::get_if<std::string>(&v))
+            s->assign(p ? p : "", p ? n : 0);
+        else
+            v = std::string(p ? p : "", p ? n : 0);
+        return;
+    }
+    default:
+        v = Null{};
+        return;
     }
 }
 

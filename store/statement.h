@@ -26,6 +26,7 @@ public:
     bool prepare(sqlite3 *db, std::string_view sql);
     bool isPrepared() const { return m_stmt != nullptr; }
 
+    // Ready to run again; bindings are kept (every use binds all of them).
     void reset();
     bool bind(int position, const Value &value); // 1-based, like SQLite
     bool bind(int position, std::int64_t value);
@@ -37,6 +38,8 @@ public:
 
     int columnCount() const;
     Value column(int i) const;
+    // Reads column i into v, reusing the text buffer v already holds.
+    void columnInto(int i, Value &v) const;
     std::int64_t columnInt(int i) const;
 
     const std::string &error() const { return m_error; }

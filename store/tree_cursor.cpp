@@ -195,6 +195,15 @@ std::optional<std::string> TreeCursor::text(Field f) const
     return toText(m_row[fieldIndex(f)]);
 }
 
+std::optional<std::string_view> TreeCursor::textView(Field f) const
+{
+    if (!m_current)
+        return std::nullopt;
+    if (const auto *s = std::get_if<std::string>(&m_row[fieldIndex(f)]))
+        return std::string_view(*s);
+    return std::nullopt;
+}
+
 bool TreeCursor::update(Field f, const Value &value)
 {
     const std::pair<Field, Value> one[] = {{f, value}};
@@ -245,7 +254,7 @@ bool TreeCursor::load(std::int64_t rowid)
     switch (m_byKey.step()) {
     case Statement::Step::Row:
         for (std::size_t i = 0; i < kFieldCount; ++i)
-            m_row[i] = m_byKey.column(static_cast<int>(i));
+            m_byKey.columnInto(static_cast<int>(i), m_row[i]);
         m_current = rowid;
         m_byKey.reset();
         if (m_observer)

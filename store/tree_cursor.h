@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace store {
@@ -69,6 +70,9 @@ public:
     std::optional<std::int32_t> key(Field f) const;
     std::optional<bool> flag(Field f) const;
     std::optional<std::string> text(Field f) const; // nullopt also for Null
+    // The text of a text field without a copy, valid until the cursor moves
+    // or writes; nullopt for Null or a field that holds no text.
+    std::optional<std::string_view> textView(Field f) const;
 
     // Writes into the current record at once (its own transaction unless a
     // TransactionScope is open). KeyInd is never written.

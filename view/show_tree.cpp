@@ -7,7 +7,8 @@
 #include "store/mod_base.h"
 #include "view/tree_state.h"
 
-#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace modTree {
 
@@ -42,6 +43,41 @@ void layOutControls(const Controls &c)
     }
 }
 
+toolkit::NodeKey itemNodeKey(std::int32_t item)
+{
+    return {item, u'K'};
+}
+
+// The items a walk has reached: a bit per key for the keys a store normally
+// has, a set for any others, so the check costs next to nothing either way.
+class KeySet {
+public:
+    bool insert(std::int32_t key)
+    {
+        if (key >= 0 && key < kDenseLimit) {
+            const auto at = static_cast<std::size_t>(key);
+            if (at >= m_bits.size())
+                m_bits.resize(std::max(at + 1, m_bits.size() * 2));
+            if (m_bits[at])
+                return false;
+            m_bits[at] = true;
+            return true;
+        }
+        return m_others.insert(key).second;
+    }
+    bool contains(std::int32_t key) const
+    {
+        if (key >= 0 && key < kDenseLimit)
+            return static_cast<std::size_t>(key) < m_bits.size() && m_bits[static_cast<std::size_t>(key)];
+        return m_others.contains(key);
+    }
+
+private:
+    static constexpr std::int32_t kDenseLimit = 1 << 26;
+    std::vector<bool> m_bits;
+    std::unordered_set<std::int32_t> m_others;
+};
+
 // A link read as a key; an empty or unreadable link counts as none.
 std::int32_t link(Field f)
 {
@@ -56,7 +92,7 @@ bool closeIfCollapsed(std::int32_t k)
     if (link(Field::KeyChi) == 0 || rsTree.flag(Field::Expand) != std::optional<bool>(false))
         return false;
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
-    const toolkit::TreeNode placeholder = tree->add(NodeKey(k), PlaceholderKey(k), QString());
+    const toolkit::TreeNode placeholder = tree->add(itemNodeKey(k), toolkit::NodeKey{k, u'S'}, {});
     if (placeholder.isValid()) {
         CurrentNode = placeholder.parent();
         CurrentNode.setExpanded(false);
@@ -78,7 +114,7 @@ void ShowTree()
         toolkit::KeyedTree::Batch batch(c.TreeV);
         c.TreeV->removeAll();
         if (const auto root = rsTree.key(Field::KeyInd)) {
-            const toolkit::TreeNode node = c.TreeV->add(QString(), NodeKey(*root), QStringLiteral("корень"));
+            const toolkit::TreeNode node = c.TreeV->add(std::nullopt, itemNodeKey(*root), "корень");
             if (node.isValid()) {
                 CurrentNode = node;
                 CurrentNode.setExpanded(true);
@@ -99,55 +135,65 @@ void ShowBranch(std::int32_t start)
     }
     rsTree.positionOn(start);
 
-    // Every item reached, with the item the walk came down from. It doubles
-    // as the "already shown" test and as the way back up, so broken links can
-    // neither loop nor lead the climb astray; on a consistent table the way
-    // back is exactly KeyPar.
-    std::unordered_map<std::int32_t, std::int32_t> cameFrom;
-    cameFrom.emplace(start, 0);
+    // The way back up is the path the walk came down: each ancestor with the
+    // next sibling it had when the walk went down into it. On a consistent
+    // table that is exactly the chain of KeyPar, and as nothing is written
+    // during a walk the sibling read on the way down is the one a climb would
+    // read again; keeping it saves re-reading every ancestor on the way up.
+    // Together with the set of items reached, broken links can neither loop
+    // nor lead the climb astray.
+    struct Ancestor {
+        std::int32_t key;
+        std::int32_t next;
+    };
+    KeySet reached;
+    reached.insert(start);
+    std::vector<Ancestor> path; // below start, start first
+    std::int32_t current = start;
+    std::optional<std::int32_t> climbedNext; // set when current was reached by climbing
 
     enum class State { Descend, Next, Climb, Done };
-    State state = State::Descend;
-    std::int32_t current = start;
-
-    // Shows item k reached from parent; picks the state that follows it.
-    auto visit = [&](std::int32_t k, std::int32_t parent) {
-        cameFrom.emplace(k, parent);
+    // Shows item k and picks the state that follows it.
+    auto visit = [&](std::int32_t k) {
+        reached.insert(k);
         current = k;
+        climbedNext.reset();
         if (!ShowItem(k))
             return State::Next; // no node: nothing below it can be placed
         return closeIfCollapsed(k) ? State::Next : State::Descend;
     };
 
+    State state = State::Descend;
     while (state != State::Done) {
         switch (state) {
         case State::Descend: {
             const std::int32_t child = link(Field::KeyChi);
-            if (child == 0 || cameFrom.contains(child))
+            if (child == 0 || reached.contains(child)) {
                 state = current == start ? State::Done : State::Next;
-            else
-                state = visit(child, current);
-            break;
-        }
-        case State::Next: {
-            const std::int32_t next = current == start ? 0 : link(Field::KeyNxt);
-            if (next == 0 || cameFrom.contains(next))
-                state = State::Climb;
-            else
-                state = visit(next, cameFrom[current]);
-            break;
-        }
-        case State::Climb: {
-            const std::int32_t parent = current == start ? start : cameFrom[current];
-            if (parent == start) {
-                state = State::Done;
             } else {
-                current = parent;
-                rsTree.positionOn(parent);
-                state = State::Next;
+                path.push_back({current, current == start ? 0 : link(Field::KeyNxt)});
+                state = visit(child);
             }
             break;
         }
+        case State::Next: {
+            const std::int32_t next = current == start ? 0 : climbedNext.value_or(link(Field::KeyNxt));
+            state = next == 0 || reached.contains(next) ? State::Climb : visit(next);
+            break;
+        }
+        case State::Climb:
+            if (path.empty() || path.back().key == start) {
+                // Done on the last top-level item: leave the cursor there.
+                if (current != start)
+                    rsTree.positionOn(current);
+                state = State::Done;
+            } else {
+                current = path.back().key;
+                climbedNext = path.back().next;
+                path.pop_back();
+                state = State::Next;
+            }
+            break;
         case State::Done:
             break;
         }
@@ -157,17 +203,23 @@ void ShowBranch(std::int32_t start)
 
 bool ShowItem(std::int32_t k)
 {
-    QString text;
     rsTree.positionOn(k);
-    if (const auto stored = rsTree.text(Field::KeyTxt))
-        text = QString::fromStdString(*stored);
+    // Empty unless the item has a text (Null shows empty).
+    std::string number;
+    std::string_view text;
+    if (const auto stored = rsTree.textView(Field::KeyTxt)) {
+        text = *stored;
+    } else if (const auto other = rsTree.text(Field::KeyTxt)) {
+        number = *other; // a number where a text belongs: show it as written
+        text = number;
+    }
 
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
     const auto parent = rsTree.key(Field::KeyPar);
     const auto self = rsTree.key(Field::KeyInd);
     if (!tree || !parent || !self)
         return false;
-    const toolkit::TreeNode node = tree->add(NodeKey(*parent), NodeKey(*self), text);
+    const toolkit::TreeNode node = tree->add(itemNodeKey(*parent), itemNodeKey(*self), text);
     if (!node.isValid())
         return false;
     CurrentNode = node;

@@ -1,7 +1,6 @@
 #include "app/toolkit/keyed_tree.h"
 
 #include <QAbstractItemModel>
-#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -38,18 +37,105 @@ QPalette paleSelection(QPalette palette)
 
 } // namespace
 
+std::optional<NodeKey> NodeKey::parse(QStringView text)
+{
+    if (text.size() < 2)
+        return std::nullopt;
+    const QChar suffix = text.back();
+    if (suffix.isDigit())
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong number = text.left(text.size() - 1).toLongLong(&ok);
+    constexpr qlonglong kLimit = qlonglong{1} << 46;
+    if (!ok || number <= -kLimit || number >= kLimit)
+        return std::nullopt;
+    return NodeKey{number, suffix.unicode()};
+}
+
+QString NodeKey::toString() const
+{
+    return QString::number(number) + QChar(suffix);
+}
+
+// Key to slot, open addressing over packed node keys: a fraction of the
+// memory and time of a hash of strings, for the hundred thousand keys of a
+// large rebuild.
+class KeyIndex {
+public:
+    void clear()
+    {
+        m_keys.assign(16, kEmpty);
+        m_ids.assign(16, -1);
+        m_size = 0;
+    }
+    int find(std::uint64_t key) const
+    {
+        if (m_keys.empty())
+            return -1;
+        for (std::size_t i = slot(key);; i = (i + 1) & (m_keys.size() - 1)) {
+            if (m_keys[i] == key)
+                return m_ids[i];
+            if (m_keys[i] == kEmpty)
+                return -1;
+        }
+    }
+    void insert(std::uint64_t key, int id)
+    {
+        if (m_keys.empty() || (m_size + 1) * 2 > m_keys.size())
+            grow();
+        std::size_t i = slot(key);
+        while (m_keys[i] != kEmpty)
+            i = (i + 1) & (m_keys.size() - 1);
+        m_keys[i] = key;
+        m_ids[i] = id;
+        ++m_size;
+    }
+
+private:
+    // No packed key is all ones: the number has at most 47 bits.
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    std::size_t slot(std::uint64_t key) const
+    {
+        key ^= key >> 33;
+        key *= 0xff51afd7ed558ccdULL;
+        key ^= key >> 33;
+        return static_cast<std::size_t>(key) & (m_keys.size() - 1);
+    }
+    void grow()
+    {
+        std::vector<std::uint64_t> keys = std::move(m_keys);
+        std::vector<int> ids = std::move(m_ids);
+        const std::size_t capacity = std::max<std::size_t>(16, keys.size() * 2);
+        m_keys.assign(capacity, kEmpty);
+        m_ids.assign(capacity, -1);
+        m_size = 0;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] != kEmpty)
+                insert(keys[i], ids[i]);
+        }
+    }
+    std::vector<std::uint64_t> m_keys;
+    std::vector<int> m_ids;
+    std::size_t m_size = 0;
+};
+
 // All nodes, flat in a vector in the order they were added, plus the list of
-// rows Qt sees: the nodes under open ancestors, depth first. A model index
+// rows Qt sees: the nodes under open ancestors, depth first. Texts live in one
+// UTF-8 buffer and are decoded only for the rows Qt draws. A model index
 // carries the node's slot and the generation it belongs to, so an index kept
 // across removeAll() is recognised as stale instead of naming another node.
 class KeyedTreeModel : public QAbstractItemModel {
 public:
     struct Node {
-        QString key;
-        QString text;
+        NodeKey key;
+        std::uint32_t textAt = 0;
+        std::uint32_t textSize = 0;
         int parent = -1; // -1: top level
+        int firstChild = -1;
+        int lastChild = -1;
+        int nextSibling = -1;
+        int childCount = 0;
         int depth = 0;
-        std::vector<int> children;
         int row = -1;       // row on screen; -1 while hidden (or inside a batch)
         int foreColor = -1; // -1: the view's default
         bool expanded = false;
@@ -58,11 +144,27 @@ public:
     std::vector<Node> nodes;
     std::vector<int> top;
     std::vector<int> rows;
-    QHash<QString, int> byKey;
+    std::string texts;
+    KeyIndex byKey;
     std::uint32_t generation = 1;
     int selected = -1;
     int maxDepth = 0;
     bool resetOpen = false;
+
+    KeyedTreeModel() { byKey.clear(); }
+
+    QString text(int id) const
+    {
+        const Node &n = nodes[id];
+        return QString::fromUtf8(texts.data() + n.textAt, static_cast<qsizetype>(n.textSize));
+    }
+
+    void setText(int id, std::string_view utf8)
+    {
+        nodes[id].textAt = static_cast<std::uint32_t>(texts.size());
+        nodes[id].textSize = static_cast<std::uint32_t>(utf8.size());
+        texts.append(utf8);
+    }
 
     bool alive(int id, std::uint32_t gen) const
     {
@@ -107,11 +209,10 @@ public:
         const int id = decode(index);
         if (id < 0)
             return {};
-        const Node &n = nodes[id];
         if (role == Qt::DisplayRole)
-            return n.text;
-        if (role == Qt::ForegroundRole && n.foreColor >= 0)
-            return colorFromBgr(n.foreColor);
+            return text(id);
+        if (role == Qt::ForegroundRole && nodes[id].foreColor >= 0)
+            return colorFromBgr(nodes[id].foreColor);
         return {};
     }
 
@@ -139,9 +240,16 @@ public:
 
     void clearAll()
     {
-        nodes.clear();
-        top.clear();
-        rows.clear();
+        // Room for as many nodes as last time, and no more: a tree that
+        // shrank should not keep the memory of a large one.
+        std::vector<Node> freshNodes;
+        freshNodes.reserve(nodes.size());
+        nodes.swap(freshNodes);
+        std::string freshTexts;
+        freshTexts.reserve(texts.size());
+        texts.swap(freshTexts);
+        std::vector<int>().swap(top);
+        std::vector<int>().swap(rows);
         byKey.clear();
         selected = -1;
         maxDepth = 0;
@@ -149,24 +257,48 @@ public:
             generation = 1;
     }
 
+    int add(int parent, NodeKey key, std::string_view utf8)
+    {
+        const int id = static_cast<int>(nodes.size());
+        Node node;
+        node.key = key;
+        node.parent = parent;
+        node.depth = parent < 0 ? 0 : nodes[parent].depth + 1;
+        maxDepth = std::max(maxDepth, node.depth);
+        nodes.push_back(node);
+        setText(id, utf8);
+        if (parent < 0) {
+            top.push_back(id);
+        } else {
+            Node &p = nodes[parent];
+            if (p.lastChild < 0)
+                p.firstChild = id;
+            else
+                nodes[p.lastChild].nextSibling = id;
+            p.lastChild = id;
+            ++p.childCount;
+        }
+        byKey.insert(key.packed(), id);
+        return id;
+    }
+
     // The visible descendants of id, depth first, without recursion: a chain
     // of open items may be as deep as the tree is large.
     void appendVisibleBelow(int id, std::vector<int> &out) const
     {
-        if (!nodes[id].expanded || nodes[id].children.empty())
+        if (!nodes[id].expanded)
             return;
-        std::vector<std::pair<int, std::size_t>> stack{{id, 0}};
-        while (!stack.empty()) {
-            auto &[at, next] = stack.back();
-            const auto &kids = nodes[at].children;
-            if (next == kids.size()) {
-                stack.pop_back();
+        std::vector<int> next{nodes[id].firstChild}; // the next node to show at each open level
+        while (!next.empty()) {
+            const int at = next.back();
+            if (at < 0) {
+                next.pop_back();
                 continue;
             }
-            const int child = kids[next++];
-            out.push_back(child);
-            if (nodes[child].expanded && !nodes[child].children.empty())
-                stack.emplace_back(child, 0);
+            next.back() = nodes[at].nextSibling;
+            out.push_back(at);
+            if (nodes[at].expanded && nodes[at].firstChild >= 0)
+                next.push_back(nodes[at].firstChild);
         }
     }
 
@@ -182,6 +314,7 @@ public:
         for (auto &n : nodes)
             n.row = -1;
         rows.clear();
+        rows.reserve(nodes.size());
         for (const int t : top) {
             rows.push_back(t);
             appendVisibleBelow(t, rows);
@@ -247,7 +380,7 @@ public:
         if (option.state & QStyle::State_Selected)
             painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
         const QRect arrow = arrowArea(option.rect, node.depth);
-        if (!node.children.empty()) {
+        if (node.childCount > 0) {
             QStyleOption branch;
             branch.rect = arrow;
             branch.palette = option.palette;
@@ -312,13 +445,13 @@ bool TreeNode::isValid() const
 QString TreeNode::key() const
 {
     const auto *m = model();
-    return m ? m->nodes[m_id].key : QString();
+    return m ? m->nodes[m_id].key.toString() : QString();
 }
 
 QString TreeNode::text() const
 {
     const auto *m = model();
-    return m ? m->nodes[m_id].text : QString();
+    return m ? m->text(m_id) : QString();
 }
 
 bool TreeNode::setText(const QString &text)
@@ -326,7 +459,7 @@ bool TreeNode::setText(const QString &text)
     auto *m = model();
     if (!m)
         return false;
-    m->nodes[m_id].text = text;
+    m->setText(m_id, text.toStdString());
     m_tree->nodeDataChanged(m_id, Qt::DisplayRole);
     return true;
 }
@@ -374,9 +507,9 @@ bool TreeNode::setForeColor(int bgr)
 TreeNode TreeNode::firstChild() const
 {
     const auto *m = model();
-    if (!m || m->nodes[m_id].children.empty())
+    if (!m || m->nodes[m_id].firstChild < 0)
         return {};
-    return m_tree->handle(m->nodes[m_id].children.front());
+    return m_tree->handle(m->nodes[m_id].firstChild);
 }
 
 TreeNode TreeNode::parent() const
@@ -390,14 +523,14 @@ TreeNode TreeNode::parent() const
 int TreeNode::childCount() const
 {
     const auto *m = model();
-    return m ? static_cast<int>(m->nodes[m_id].children.size()) : 0;
+    return m ? m->nodes[m_id].childCount : 0;
 }
 
 QList<TreeNode> TreeNode::children() const
 {
     QList<TreeNode> list;
     if (const auto *m = model()) {
-        for (const int id : m->nodes[m_id].children)
+        for (int id = m->nodes[m_id].firstChild; id >= 0; id = m->nodes[id].nextSibling)
             list.append(m_tree->handle(id));
     }
     return list;
@@ -449,36 +582,43 @@ void KeyedTree::removeAll()
 
 TreeNode KeyedTree::add(const QString &relativeKey, const QString &key, const QString &text)
 {
-    if (key.isEmpty() || m_model->byKey.contains(key))
+    const auto parsed = NodeKey::parse(key);
+    std::optional<NodeKey> relative;
+    if (!relativeKey.isEmpty()) {
+        relative = NodeKey::parse(relativeKey);
+        if (!relative)
+            return {};
+    }
+    if (!parsed)
+        return {};
+    return add(relative, *parsed, text.toStdString());
+}
+
+TreeNode KeyedTree::add(std::optional<NodeKey> relative, NodeKey key, std::string_view utf8Text)
+{
+    if (m_model->byKey.find(key.packed()) >= 0)
         return {};
     int parent = -1;
-    if (!relativeKey.isEmpty()) {
-        const auto it = m_model->byKey.constFind(relativeKey);
-        if (it == m_model->byKey.constEnd())
+    if (relative) {
+        parent = m_model->byKey.find(relative->packed());
+        if (parent < 0)
             return {};
-        parent = it.value();
     }
+    return addNode(parent, key, utf8Text);
+}
+
+TreeNode KeyedTree::addNode(int parent, NodeKey key, std::string_view utf8Text)
+{
     if (inBatch())
         m_model->beginReset();
-
-    const int id = static_cast<int>(m_model->nodes.size());
-    KeyedTreeModel::Node node;
-    node.key = key;
-    node.text = text;
-    node.parent = parent;
-    node.depth = parent < 0 ? 0 : m_model->nodes[parent].depth + 1;
-    m_model->maxDepth = std::max(m_model->maxDepth, node.depth);
-    m_model->nodes.push_back(std::move(node));
-    (parent < 0 ? m_model->top : m_model->nodes[parent].children).push_back(id);
-    m_model->byKey.insert(key, id);
-
+    const int id = m_model->add(parent, key, utf8Text);
     if (!m_model->resetOpen) {
         if (parent < 0) {
             m_model->insertRows(static_cast<int>(m_model->rows.size()), {id});
         } else if (m_model->nodes[parent].row >= 0) {
             if (m_model->nodes[parent].expanded)
                 m_model->insertRows(m_model->subtreeEnd(parent), {id});
-            else if (m_model->nodes[parent].children.size() == 1)
+            else if (m_model->nodes[parent].childCount == 1)
                 m_model->changed(parent); // it has an arrow now
         }
         fitContentWidth();
@@ -488,8 +628,14 @@ TreeNode KeyedTree::add(const QString &relativeKey, const QString &key, const QS
 
 TreeNode KeyedTree::find(const QString &key) const
 {
-    const auto it = m_model->byKey.constFind(key);
-    return it == m_model->byKey.constEnd() ? TreeNode() : handle(it.value());
+    const auto parsed = NodeKey::parse(key);
+    return parsed ? find(*parsed) : TreeNode();
+}
+
+TreeNode KeyedTree::find(NodeKey key) const
+{
+    const int id = m_model->byKey.find(key.packed());
+    return id < 0 ? TreeNode() : handle(id);
 }
 
 TreeNode KeyedTree::selectedNode() const
@@ -633,7 +779,7 @@ int KeyedTree::nodeAtArrow(const QPoint &pos) const
 {
     const QModelIndex index = indexAt(pos);
     const int id = m_model->decode(index);
-    if (id < 0 || m_model->nodes[id].children.empty())
+    if (id < 0 || m_model->nodes[id].childCount == 0)
         return -1;
     const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
     return delegate->arrowArea(visualRect(index), m_model->nodes[id].depth).contains(pos) ? id : -1;

@@ -6,8 +6,22 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace toolkit {
+
+// A node key: a whole number followed by one character that is not a digit,
+// such as "12K" or "12S". Held as numbers, so a hundred thousand keys cost
+// no strings at all.
+struct NodeKey {
+    std::int64_t number = 0; // at most 47 bits
+    char16_t suffix = 0;
+
+    static std::optional<NodeKey> parse(QStringView text);
+    QString toString() const;
+    std::uint64_t packed() const { return (static_cast<std::uint64_t>(number) << 16) | suffix; }
+    friend bool operator==(const NodeKey &, const NodeKey &) = default;
+};
 
 class KeyedTree;
 class KeyedTreeModel;
@@ -78,9 +92,14 @@ public:
     void removeAll();
     // Adds a node with key and text as the last child of the node keyed
     // relativeKey, or at the top level when relativeKey is empty. Fails (an
-    // invalid handle) when key is empty or in use, or the relative is missing.
+    // invalid handle) when key is not a node key or is in use, or the
+    // relative is missing.
     TreeNode add(const QString &relativeKey, const QString &key, const QString &text);
+    // The same with keys already parsed and the text in UTF-8, as a store
+    // holds it: the way a rebuild adds a hundred thousand nodes.
+    TreeNode add(std::optional<NodeKey> relative, NodeKey key, std::string_view utf8Text);
     TreeNode find(const QString &key) const;
+    TreeNode find(NodeKey key) const;
     TreeNode selectedNode() const;
     int nodeCount() const;
     QList<TreeNode> topLevelNodes() const;
@@ -127,6 +146,7 @@ private:
     friend class KeyedTreeDelegate;
 
     TreeNode handle(int id) const;
+    TreeNode addNode(int parent, NodeKey key, std::string_view utf8Text);
     bool setNodeExpanded(int id, bool expanded);
     bool setNodeSelected(int id);
     void nodeDataChanged(int id, int role);

@@ -1,0 +1,293 @@
+// In-process benchmarks. Each figure stands beside its floors, measured in
+// the same run: what the store alone and the tree widget alone need for the
+// same work, and for a keystroke what SQLite and the disk need for one
+// durable write.
+//
+//   build/bin/branchkeeper-bench                      everything but the 1M runs
+//   build/bin/branchkeeper-bench --benchmark_filter=Rebuild
+//   BRANCHKEEPER_BENCH_LONG=1 build/bin/branchkeeper-bench   adds the 1M-item runs
+
+#include "app/frm_tree.h"
+#include "app/toolkit/keyed_tree.h"
+#include "app/toolkit/text_box.h"
+#include "bench/bench_stores.h"
+#include "commands/toolbar.h"
+#include "store/connection.h"
+#include "store/mod_base.h"
+#include "view/show_tree.h"
+#include "view/tree_state.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+using bench::Shape;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::unique_ptr<frmTree> openWindow(Shape shape, int items)
+{
+    auto window = std::make_unique<frmTree>(QString::fromStdString(bench::storeFolder(shape, items)));
+    window->Form_Load();
+    window->show();
+    QTest::qWaitForWindowExposed(window.get());
+    QApplication::processEvents();
+    return window;
+}
+
+void closeWindow(std::unique_ptr<frmTree> &window)
+{
+    window.reset();
+    modTree::AttachControls({});
+    modBase::rsTree.close();
+    modBase::rsCmd.close();
+}
+
+Shape shapeOf(const benchmark::State &state)
+{
+    return static_cast<Shape>(state.range(0));
+}
+
+// ---- rebuild and its floors --------------------------------------------------
+
+void BM_Rebuild(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    auto window = openWindow(shape, static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        modTree::ShowTree();
+        QApplication::processEvents(); // laid out and drawn
+    }
+    state.counters["shown"] = window->TreeV->nodeCount();
+    state.SetLabel(bench::shapeName(shape));
+    closeWindow(window);
+}
+
+// The same records read through the cursor in the same order, nothing shown.
+void BM_RebuildFloorStore(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    auto window = openWindow(shape, static_cast<int>(state.range(1)));
+    std::vector<std::int32_t> keys;
+    for (int r = 0; r < window->TreeV->model()->rowCount(); ++r) {
+        const auto key = modTree::ItemKeyOf(window->TreeV->nodeAt(window->TreeV->model()->index(r, 0)).key());
+        if (key)
+            keys.push_back(*key);
+    }
+    auto &rs = modBase::rsTree;
+    for (auto _ : state) {
+        store::TransactionScope reading(rs.connection(), store::TransactionScope::Kind::Read);
+        for (const std::int32_t k : keys) {
+            rs.positionOn(k);
+            benchmark::DoNotOptimize(rs.text(store::Field::KeyTxt));
+            benchmark::DoNotOptimize(rs.key(store::Field::KeyPar));
+            benchmark::DoNotOptimize(rs.key(store::Field::KeyChi));
+            benchmark::DoNotOptimize(rs.key(store::Field::KeyNxt));
+            benchmark::DoNotOptimize(rs.flag(store::Field::Expand));
+            benchmark::DoNotOptimize(rs.flag(store::Field::KeySel));
+        }
+    }
+    state.SetLabel(bench::shapeName(shape));
+    closeWindow(window);
+}
+
+// The same nodes given to a tree widget of the same size on its own: no
+// store, no handlers.
+void BM_RebuildFloorTree(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    auto window = openWindow(shape, static_cast<int>(state.range(1)));
+    struct NodeSpec {
+        QString parent, key, text;
+        bool expanded;
+    };
+    std::vector<NodeSpec> nodes;
+    std::vector<toolkit::TreeNode> pending;
+    const auto tops = window->TreeV->topLevelNodes();
+    pending.assign(tops.rbegin(), tops.rend());
+    while (!pending.empty()) { // depth first, without recursion: the deep shape is one long chain
+        const toolkit::TreeNode n = pending.back();
+        pending.pop_back();
+        nodes.push_back({n.parent().key(), n.key(), n.text(), n.isExpanded()});
+        const auto kids = n.children();
+        pending.insert(pending.end(), kids.rbegin(), kids.rend());
+    }
+    toolkit::KeyedTree tree;
+    tree.resize(window->TreeV->size());
+    tree.show();
+    QTest::qWaitForWindowExposed(&tree);
+    closeWindow(window);
+    for (auto _ : state) {
+        {
+            toolkit::KeyedTree::Batch batch(&tree);
+            tree.removeAll();
+            for (const auto &n : nodes)
+                tree.add(n.parent, n.key, n.text).setExpanded(n.expanded);
+        }
+        QApplication::processEvents();
+    }
+    state.SetLabel(bench::shapeName(shape));
+}
+
+void rebuildSizes(benchmark::internal::Benchmark *b)
+{
+    for (const Shape shape : {Shape::Broad, Shape::Deep}) {
+        for (const int items : {1000, 10000, 100000})
+            b->Args({static_cast<int>(shape), items});
+        if (std::getenv("BRANCHKEEPER_BENCH_LONG"))
+            b->Args({static_cast<int>(shape), 1000000});
+    }
+    b->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Rebuild)->Apply(rebuildSizes);
+BENCHMARK(BM_RebuildFloorStore)->Apply(rebuildSizes);
+BENCHMARK(BM_RebuildFloorTree)->Apply(rebuildSizes);
+
+// ---- start-up ----------------------------------------------------------------
+
+void BM_StartUp(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    const int items = static_cast<int>(state.range(1));
+    bench::storeFolder(shape, items); // written before timing
+    for (auto _ : state) {
+        auto window = openWindow(shape, items);
+        state.PauseTiming();
+        closeWindow(window);
+        state.ResumeTiming();
+    }
+    state.SetLabel(bench::shapeName(shape));
+}
+
+BENCHMARK(BM_StartUp)
+    ->Args({static_cast<int>(Shape::Broad), 1000})
+    ->Args({static_cast<int>(Shape::Broad), 100000})
+    ->Args({static_cast<int>(Shape::Hidden), 1000000})
+    ->Unit(benchmark::kMillisecond);
+
+// ---- one command -------------------------------------------------------------
+
+// Move up, then down again, so the tree stays the same across iterations; each
+// is one whole command: unlink, link, rebuild, select, commit.
+void BM_Command(benchmark::State &state)
+{
+    const int items = static_cast<int>(state.range(0));
+    auto window = openWindow(Shape::Broad, items);
+    bool up = true;
+    for (auto _ : state) {
+        modTree::ButtonClick(up ? modTree::CmdMoveUp : modTree::CmdMoveDown);
+        QApplication::processEvents();
+        up = !up;
+    }
+    if (!up) { // leave the store as it was
+        modTree::ButtonClick(modTree::CmdMoveDown);
+    }
+    closeWindow(window);
+}
+
+BENCHMARK(BM_Command)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// ---- one keystroke and its floors -------------------------------------------
+
+void reportDurations(benchmark::State &state, std::vector<double> &us)
+{
+    std::sort(us.begin(), us.end());
+    state.counters["median_us"] = us[us.size() / 2];
+    state.counters["p99_us"] = us[us.size() * 99 / 100];
+}
+
+constexpr int kKeystrokes = 300;
+
+void BM_Keystroke(benchmark::State &state)
+{
+    auto window = openWindow(Shape::Broad, 1000);
+    window->txtItem->setTag(modTree::NodeKey(bench::middleKey(Shape::Broad, 1000)));
+    std::vector<double> us;
+    for (auto _ : state) {
+        for (int i = 0; i < kKeystrokes; ++i) {
+            const QString text = QStringLiteral("typed text ") + QString::number(i);
+            const auto start = Clock::now();
+            window->txtItem->setText(text); // the change event writes it, durably
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    reportDurations(state, us);
+    closeWindow(window);
+}
+
+// One prepared one-row UPDATE committed alone, same journal mode and sync.
+void BM_KeystrokeFloorUpdate(benchmark::State &state)
+{
+    const std::string path = bench::storeFolder(Shape::Broad, 1000) + "/dbPro.mdb";
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    sqlite3_stmt *update = nullptr;
+    sqlite3_prepare_v2(db, "UPDATE TbTree SET KeyTxt = ?1 WHERE KeyInd = ?2", -1, &update, nullptr);
+    std::vector<double> us;
+    for (auto _ : state) {
+        for (int i = 0; i < kKeystrokes; ++i) {
+            const std::string text = "typed text " + std::to_string(i);
+            const auto start = Clock::now();
+            sqlite3_bind_text(update, 1, text.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int(update, 2, bench::middleKey(Shape::Broad, 1000));
+            sqlite3_step(update);
+            sqlite3_reset(update);
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    sqlite3_finalize(update);
+    sqlite3_close(db);
+    reportDurations(state, us);
+}
+
+// A one-byte write and fsync on the same disk.
+void BM_KeystrokeFloorFsync(benchmark::State &state)
+{
+    const std::string path = bench::storeFolder(Shape::Broad, 1000) + "/fsync.probe";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<double> us;
+    for (auto _ : state) {
+        for (int i = 0; i < kKeystrokes; ++i) {
+            const auto start = Clock::now();
+            const char byte = static_cast<char>(i);
+            benchmark::DoNotOptimize(::pwrite(fd, &byte, 1, 0));
+            ::fsync(fd);
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    reportDurations(state, us);
+}
+
+BENCHMARK(BM_Keystroke)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeFloorUpdate)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeFloorFsync)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

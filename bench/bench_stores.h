@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+// Stores of known shape and size for the benchmarks, written once and kept
+// under the system's temporary folder between runs.
+namespace bench {
+
+enum class Shape {
+    Broad,  // groups of 100 under the root: each top-level item open with 99 children
+    Deep,   // one chain, every item open: item k is the only child of item k-1
+    Hidden, // 1,000 closed top-level items sharing the rest as hidden children
+};
+
+const char *shapeName(Shape shape);
+
+// The folder holding a store of the shape with `items` items besides the
+// root (all shown, except for Hidden, which shows 1,000 and their
+// placeholders). One item in the middle of what is shown is selected.
+std::string storeFolder(Shape shape, int items);
+
+// The key of the selected item in that store, and of a middle item with a
+// previous sibling (for a move).
+int middleKey(Shape shape, int items);
+
+} // namespace bench
