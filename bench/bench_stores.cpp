@@ -1,6 +1,8 @@
 #include "bench/bench_stores.h"
 
+#include "app/artwork.h"
 #include "store/create.h"
+#include "tools/command_set.h"
 
 #include <sqlite3.h>
 
@@ -88,8 +90,29 @@ void write(const std::string &path, Shape shape, int items)
         sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
+    // The toolbar the program ships with, so start-up fills it as usual.
+    sqlite3_prepare_v2(db, "INSERT INTO tbCmd (CmdPict, CmdAbout) VALUES (?1, ?2)", -1, &insert, nullptr);
+    for (const auto &row : tools::kCommandSet) {
+        sqlite3_bind_text(insert, 1, row.picture, -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, row.about, -1, SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+}
+
+void drawPictures(const std::string &dir)
+{
+    const QDir folder(QString::fromStdString(dir));
+    folder.mkpath("pic1");
+    folder.mkpath("pic2");
+    for (std::size_t i = 0; i < tools::kCommandSet.size(); ++i) {
+        const QString name = tools::kCommandSet[i].picture;
+        artwork::drawButtonPicture(static_cast<int>(i) + 1, false).save(folder.filePath("pic1/" + name), "BMP");
+        artwork::drawButtonPicture(static_cast<int>(i) + 1, true).save(folder.filePath("pic2/" + name), "BMP");
+    }
 }
 
 } // namespace
@@ -126,8 +149,10 @@ std::string storeFolder(Shape shape, int items)
         QDir::tempPath().toStdString() + "/branchkeeper-bench/" + shapeName(shape) + "-" + std::to_string(items);
     const std::string path = dir + "/dbPro.mdb";
     std::filesystem::create_directories(dir);
-    if (!std::filesystem::exists(path))
+    if (!std::filesystem::exists(path)) {
         write(path, shape, items);
+        drawPictures(dir);
+    }
     return dir;
 }
 

@@ -9,6 +9,8 @@
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
+#include <QGuiApplication>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -252,6 +254,25 @@ TEST_F(ShowTreeTest, ThousandsOfItemsBroadAndDeep)
     for (toolkit::TreeNode n = deepest; n.isValid(); n = n.parent())
         ++depth;
     EXPECT_EQ(depth, 2001);
+}
+
+TEST_F(ShowTreeTest, ASlowRebuildIsFollowedByOneUnderTheBusyCursor)
+{
+    start(kExample);
+    std::vector<bool> busyDuringRebuild;
+    QObject::connect(window->TreeV, &toolkit::KeyedTree::nodeExpand, window.get(), [&] {
+        busyDuringRebuild.push_back(QGuiApplication::overrideCursor() != nullptr
+                                    && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    });
+    modTree::SetBusyCursorAfter(0); // every rebuild counts as slow
+    modTree::ShowTree();
+    modTree::SetBusyCursorAfter(1000000);
+    modTree::ShowTree();
+    modTree::ShowTree();
+    modTree::SetBusyCursorAfter(200);
+    ASSERT_EQ(busyDuringRebuild.size(), 6u); // root and item 2 open in each rebuild
+    EXPECT_EQ(busyDuringRebuild, (std::vector<bool>{true, true, false, false, false, false}));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST(NodeKeys, ItemKeyIsEverythingButTheLastCharacter)

@@ -1,11 +1,14 @@
 #include "view/show_tree.h"
 
 #include "app/toolkit/keyed_tree.h"
+#include "app/toolkit/runtime.h"
 #include "app/toolkit/text_box.h"
 #include "app/toolkit/twips.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
 #include "view/tree_state.h"
+
+#include <QElapsedTimer>
 
 #include <unordered_set>
 #include <vector>
@@ -16,6 +19,9 @@ using modBase::rsTree;
 using store::Field;
 
 namespace {
+
+int g_busyAfterMs = 200;
+qint64 g_lastRebuildMs = 0;
 
 constexpr double kTextTop = 700;
 constexpr double kTextHeight = 310;
@@ -102,8 +108,16 @@ bool closeIfCollapsed(std::int32_t k)
 
 } // namespace
 
+void SetBusyCursorAfter(int milliseconds)
+{
+    g_busyAfterMs = milliseconds;
+}
+
 void ShowTree()
 {
+    toolkit::BusyCursor busy(g_lastRebuildMs >= g_busyAfterMs);
+    QElapsedTimer clock;
+    clock.start();
     TreeBusy = true;
     const Controls &c = AttachedControls();
     rsTree.positionOn(store::kRootKey);
@@ -124,6 +138,7 @@ void ShowTree()
             ShowBranch(*root);
     }
     TreeBusy = false;
+    g_lastRebuildMs = clock.elapsed();
 }
 
 void ShowBranch(std::int32_t start)

@@ -13,6 +13,10 @@ namespace modTree {
 // Safe to call from inside the tree's own expand event.
 void ShowTree();
 
+// A rebuild shows the busy cursor when the one before it took at least this
+// long: the best forecast of how long this one will take.
+void SetBusyCursorAfter(int milliseconds);
+
 // Adds the nodes of every visible descendant of start, depth first, children
 // in chain order. Never loops and never shows an item twice, however broken
 // the links: a link to an item already shown is not followed, and the walk

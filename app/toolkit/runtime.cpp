@@ -3,6 +3,8 @@
 #include <QBitmap>
 #include <QCoreApplication>
 #include <QDir>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QImage>
 
 #include <cstdio>
@@ -30,6 +32,18 @@ void endProgram()
 {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+BusyCursor::BusyCursor(bool busy) : m_active(busy && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+{
+    if (m_active)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+BusyCursor::~BusyCursor()
+{
+    if (m_active)
+        QGuiApplication::restoreOverrideCursor();
 }
 
 ImageList::ImageList(QObject *parent) : QObject(parent) {}

@@ -20,6 +20,19 @@ std::optional<QPixmap> loadPicture(const QString &path);
 // in the store, so there is nothing to save.
 [[noreturn]] void endProgram();
 
+// Shows the busy cursor over the program's windows for the life of the
+// object, when busy is true.
+class BusyCursor {
+public:
+    explicit BusyCursor(bool busy);
+    ~BusyCursor();
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+
+private:
+    bool m_active = false;
+};
+
 // A list of pictures addressed by 1-based index, never shown itself. Its
 // mask colour is made transparent in every picture added.
 class ImageList : public QObject {

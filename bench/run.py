@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Runs every benchmark and prints each figure beside its floor and target.
+
+    bench/run.py [BUILD_DIR]          (default: build)
+    BRANCHKEEPER_BENCH_LONG=1 bench/run.py   adds the 1,000,000-item rebuilds
+
+In-process figures come from branchkeeper-bench (Google Benchmark); start-up
+and memory from branchkeeper-probe, started afresh for every run.
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+build = sys.argv[1] if len(sys.argv) > 1 else "build"
+bindir = os.path.join(build, "bin")
+env = dict(os.environ)
+env.setdefault("QT_QPA_PLATFORM", "offscreen")
+
+
+def in_process():
+    out = subprocess.run([os.path.join(bindir, "branchkeeper-bench"), "--benchmark_format=json",
+                          "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
+                         env=env, check=True, capture_output=True, text=True).stdout
+    figures = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"]
+        figures[name] = b
+    return figures
+
+
+def probe(shape, items, runs):
+    startup, wall, rss, nodes = [], [], [], 0
+    for _ in range(runs):
+        t = time.perf_counter()
+        out = subprocess.run([os.path.join(bindir, "branchkeeper-probe"), shape, str(items)], env=env,
+                             check=True, capture_output=True, text=True).stdout
+        wall.append((time.perf_counter() - t) * 1000)
+        r = json.loads(out.strip().splitlines()[-1])
+        startup.append(r["startup_ms"])
+        rss.append(r["maxrss_kb"] / 1024)
+        nodes = r["nodes"]
+    return statistics.median(startup), statistics.median(wall), max(rss), nodes
+
+
+def row(what, figure, floor, target, ok):
+    print(f"| {what} | {figure} | {floor} | {target} | {'met' if ok else 'NOT MET'} |")
+
+
+# Warm the stores (written on first use) so no run pays for them.
+for shape, items in (("broad", 1000), ("broad", 100000), ("deep", 100000), ("hidden", 1000000)):
+    probe(shape, items, 1)
+
+f = in_process()
+ms = lambda name: f[name]["real_time"] if f[name]["time_unit"] == "ms" else f[name]["real_time"] / 1e6
+
+print("| What | Figure (median) | Floors in the same run | Target | |")
+print("|---|---|---|---|---|")
+for shape_id, shape in ((0, "broad"), (1, "deep")):
+    sizes = [1000, 10000, 100000] + ([1000000] if os.environ.get("BRANCHKEEPER_BENCH_LONG") else [])
+    for items in sizes:
+        key = f"{shape_id}/{items}"
+        r = ms(f"BM_Rebuild/{key}")
+        store = ms(f"BM_RebuildFloorStore/{key}")
+        tree = ms(f"BM_RebuildFloorTree/{key}")
+        target = {10000: 20, 100000: 150}.get(items)
+        row(f"rebuild, {items:,} shown, {shape}", f"{r:.1f} ms", f"store {store:.1f} ms, tree {tree:.1f} ms",
+            f"≤ {target} ms" if target else "–", target is None or r <= target)
+
+s1k, w1k, _, _ = probe("broad", 1000, 15)
+s100k, w100k, rss100k, n100k = probe("broad", 100000, 5)
+s1m, w1m, _, _ = probe("hidden", 1000000, 15)
+_, _, rss1k, n1k = probe("broad", 1000, 3)
+row("start-up, 1,000 shown (process start to window shown)", f"{w1k:.0f} ms (from main: {s1k:.0f} ms)",
+    f"in-process {ms('BM_StartUp/0/1000'):.1f} ms", "–", True)
+row("start-up, 1,000,000 items, 1,000 shown", f"{w1m:.0f} ms (from main: {s1m:.0f} ms)",
+    f"in-process {ms('BM_StartUp/2/1000000'):.1f} ms", f"≤ 1.1 × {w1k:.0f} ms = {1.1 * w1k:.0f} ms",
+    w1m <= 1.1 * w1k)
+row("start-up, 100,000 shown", f"{w100k:.0f} ms (from main: {s100k:.0f} ms)",
+    f"in-process {ms('BM_StartUp/0/100000'):.1f} ms", "–", True)
+c = ms("BM_Command/100000")
+row("command (move up) at 100,000 shown", f"{c:.0f} ms", f"rebuild alone {ms('BM_Rebuild/0/100000'):.0f} ms",
+    "≤ 200 ms", c <= 200)
+k = f["BM_Keystroke/iterations:1"]
+u = f["BM_KeystrokeFloorUpdate/iterations:1"]
+fs = f["BM_KeystrokeFloorFsync/iterations:1"]
+row("keystroke, durable", f"median {k['median_us']:.0f} µs, p99 {k['p99_us']:.0f} µs",
+    f"bare UPDATE commit {u['median_us']:.0f} µs (p99 {u['p99_us']:.0f}), fsync {fs['median_us']:.0f} µs",
+    f"≤ 1.2 × {u['median_us']:.0f} µs, p99 ≤ 5 ms",
+    k["median_us"] <= 1.2 * u["median_us"] and k["p99_us"] <= 5000)
+per_node = (rss100k - rss1k) * 1024 * 1024 / (n100k - n1k)
+row("peak memory, 100,000 shown", f"{rss100k:.0f} MB", f"1,000 shown {rss1k:.0f} MB; {per_node:.0f} bytes a node",
+    "≤ 60 MB", rss100k <= 60)
