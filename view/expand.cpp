@@ -40,29 +40,32 @@ void closeOtherTopLevelItems(std::int32_t opened)
     }
 }
 
+// The item of a node the user opened or closed, its record made current.
+// Nothing while the program itself is changing the view.
+std::optional<std::int32_t> seekUserItem(const toolkit::TreeNode &node)
+{
+    if (TreeBusy)
+        return std::nullopt;
+    ensureKeyIndex();
+    const auto key = ItemKeyOf(node.key());
+    if (key)
+        rsTree.seek({std::int64_t{*key}});
+    return key;
+}
+
 } // namespace
 
 void CollapseNode(const toolkit::TreeNode &node)
 {
-    if (TreeBusy)
-        return;
-    ensureKeyIndex();
-    const auto key = ItemKeyOf(node.key());
-    if (!key)
-        return;
-    rsTree.seek({std::int64_t{*key}});
-    rsTree.update(Field::Expand, false);
+    if (seekUserItem(node))
+        rsTree.update(Field::Expand, false);
 }
 
 void ExpandNode(const toolkit::TreeNode &node)
 {
-    if (TreeBusy)
-        return;
-    ensureKeyIndex();
-    const auto key = ItemKeyOf(node.key());
+    const auto key = seekUserItem(node);
     if (!key)
         return;
-    rsTree.seek({std::int64_t{*key}});
     const std::int32_t parent = rsTree.key(Field::KeyPar).value_or(0);
     rsTree.update(Field::Expand, true);
     if (parent == store::kRootKey)
