@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <unistd.h>
 #include <filesystem>
 #include <vector>
 
@@ -59,8 +60,11 @@ std::vector<Row> rowsFor(Shape shape, int items)
     return rows;
 }
 
-void write(const std::string &path, Shape shape, int items)
+void write(const std::string &finalPath, Shape shape, int items)
 {
+    // Written aside and renamed into place, so a benchmark running at the
+    // same time never opens half a store.
+    const std::string path = finalPath + ".part" + std::to_string(::getpid());
     std::filesystem::remove(path);
     sqlite3 *db = nullptr;
     sqlite3_open(path.c_str(), &db);
@@ -101,6 +105,7 @@ void write(const std::string &path, Shape shape, int items)
     sqlite3_finalize(insert);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+    std::filesystem::rename(path, finalPath);
 }
 
 void drawPictures(const std::string &dir)
@@ -145,13 +150,14 @@ int middleKey(Shape shape, int items)
 
 std::string storeFolder(Shape shape, int items)
 {
-    const std::string dir =
-        QDir::tempPath().toStdString() + "/branchkeeper-bench/" + shapeName(shape) + "-" + std::to_string(items);
+    // The generation in the name keeps stores of an older layout from being reused.
+    const std::string dir = QDir::tempPath().toStdString() + "/branchkeeper-bench/v2/" + shapeName(shape) + "-"
+        + std::to_string(items);
     const std::string path = dir + "/dbPro.mdb";
     std::filesystem::create_directories(dir);
     if (!std::filesystem::exists(path)) {
-        write(path, shape, items);
         drawPictures(dir);
+        write(path, shape, items);
     }
     return dir;
 }
