@@ -139,7 +139,11 @@ void ButtonClick(int button)
     // One transaction per command: a crash or a kill half way through leaves
     // the file as it was before the command, never a half-mended chain.
     store::TransactionScope command(rsTree.connection(), store::TransactionScope::Kind::Write);
+    if (!command.active())
+        return; // another program holds the file: better nothing than half a command
     runCommand(button, *selected);
+    if (!command.commit())
+        ShowTree(); // rolled back: show the table as it now is, not the change that was lost
 }
 
 } // namespace modTree

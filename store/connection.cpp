@@ -61,8 +61,12 @@ bool Connection::exec(std::string_view sql)
 
 TransactionScope::TransactionScope(Connection *connection, Kind kind) : m_connection(connection)
 {
-    if (!m_connection || m_connection->inTransaction())
+    if (!m_connection)
         return;
+    if (m_connection->inTransaction()) {
+        m_joined = true;
+        return;
+    }
     // A writing scope takes the write lock at once, so it cannot fail half way
     // for want of a lock that another reader holds.
     m_owner = m_connection->exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");

@@ -52,12 +52,17 @@ public:
     TransactionScope(const TransactionScope &) = delete;
     TransactionScope &operator=(const TransactionScope &) = delete;
 
-    // Commits now; false when the commit failed (the changes are then gone).
+    // Whether the statements of the scope run in a transaction: one this
+    // scope began, or an outer one it joined. False when the file was busy.
+    bool active() const { return m_owner || m_joined; }
+    // Commits now; false when the commit failed (the changes are then rolled
+    // back and gone). A joined scope leaves committing to the outer one.
     bool commit();
 
 private:
     Connection *m_connection = nullptr;
     bool m_owner = false;
+    bool m_joined = false;
 };
 
 } // namespace store

@@ -72,6 +72,25 @@ TEST_F(KeyedTreeTest, AddRefusesDuplicateEmptyOrOrphanKeys)
     EXPECT_EQ(tree->find("2K").text(), "two");
 }
 
+TEST_F(KeyedTreeTest, TextsStayRightThroughInterleavedEdits)
+{
+    fill();
+    const TreeNode two = tree->find("2K");
+    const TreeNode four = tree->find("4K");
+    for (int i = 0; i < 50; ++i) {
+        two.setText(QString("two %1").arg(i));
+        if (i % 10 == 0)
+            four.setText(QString("four %1 ✓").arg(i));
+    }
+    two.setText("");
+    EXPECT_EQ(two.text(), "");
+    EXPECT_EQ(four.text(), "four 40 ✓");
+    EXPECT_EQ(tree->find("3K").text(), "three");
+    two.setText("last");
+    EXPECT_EQ(two.text(), "last");
+    EXPECT_EQ(tree->find("5K").text(), "five");
+}
+
 TEST_F(KeyedTreeTest, HandlesDieWithRemoveAllAndFailHarmlessly)
 {
     fill();

@@ -46,7 +46,7 @@ void SelectItem(std::int32_t key)
 
 void NodeClick(const toolkit::TreeNode &node)
 {
-    TreeBusy = true;
+    const BusyScope programChanges;
     toolkit::TextBox *box = AttachedControls().txtItem;
     if (box) {
         box->setText(node.text()); // raises the change event, which finds TreeBusy set
@@ -54,7 +54,6 @@ void NodeClick(const toolkit::TreeNode &node)
     }
     if (const auto key = ItemKeyOf(node.key()))
         SelectItem(*key);
-    TreeBusy = false;
 }
 
 void TextChange()

@@ -118,7 +118,7 @@ void ShowTree()
     toolkit::BusyCursor busy(g_lastRebuildMs >= g_busyAfterMs);
     QElapsedTimer clock;
     clock.start();
-    TreeBusy = true;
+    const BusyScope programChanges;
     const Controls &c = AttachedControls();
     rsTree.positionOn(store::kRootKey);
     layOutControls(c);
@@ -137,17 +137,14 @@ void ShowTree()
         if (const auto root = rsTree.key(Field::KeyInd))
             ShowBranch(*root);
     }
-    TreeBusy = false;
     g_lastRebuildMs = clock.elapsed();
 }
 
 void ShowBranch(std::int32_t start)
 {
-    TreeBusy = true;
-    if (!AttachedControls().TreeV) {
-        TreeBusy = false;
+    const BusyScope programChanges;
+    if (!AttachedControls().TreeV)
         return;
-    }
     rsTree.positionOn(start);
 
     // The way back up is the path the walk came down: each ancestor with the
@@ -213,7 +210,6 @@ void ShowBranch(std::int32_t start)
             break;
         }
     }
-    TreeBusy = false;
 }
 
 bool ShowItem(std::int32_t k)

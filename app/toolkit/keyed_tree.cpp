@@ -9,6 +9,7 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -161,8 +162,15 @@ public:
 
     void setText(int id, std::string_view utf8)
     {
-        nodes[id].textAt = static_cast<std::uint32_t>(texts.size());
-        nodes[id].textSize = static_cast<std::uint32_t>(utf8.size());
+        Node &n = nodes[id];
+        // A node typed into keystroke by keystroke has its text at the end of
+        // the buffer: replace it there instead of piling up old copies.
+        if (n.textSize > 0 && n.textAt + n.textSize == texts.size())
+            texts.resize(n.textAt);
+        if (texts.size() + utf8.size() > std::numeric_limits<std::uint32_t>::max())
+            utf8 = {}; // beyond what an offset can address: shown empty
+        n.textAt = static_cast<std::uint32_t>(texts.size());
+        n.textSize = static_cast<std::uint32_t>(utf8.size());
         texts.append(utf8);
     }
 
@@ -454,7 +462,7 @@ QString TreeNode::text() const
     return m ? m->text(m_id) : QString();
 }
 
-bool TreeNode::setText(const QString &text)
+bool TreeNode::setText(const QString &text) const
 {
     auto *m = model();
     if (!m)
@@ -470,7 +478,7 @@ bool TreeNode::isExpanded() const
     return m && m->nodes[m_id].expanded;
 }
 
-bool TreeNode::setExpanded(bool expanded)
+bool TreeNode::setExpanded(bool expanded) const
 {
     return model() && m_tree->setNodeExpanded(m_id, expanded);
 }
@@ -481,7 +489,7 @@ bool TreeNode::isSelected() const
     return m && m->selected == m_id;
 }
 
-bool TreeNode::setSelected()
+bool TreeNode::setSelected() const
 {
     return model() && m_tree->setNodeSelected(m_id);
 }
@@ -494,7 +502,7 @@ std::optional<int> TreeNode::foreColor() const
     return m->nodes[m_id].foreColor;
 }
 
-bool TreeNode::setForeColor(int bgr)
+bool TreeNode::setForeColor(int bgr) const
 {
     auto *m = model();
     if (!m || bgr < 0 || bgr > 0xFFFFFF)

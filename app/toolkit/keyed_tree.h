@@ -26,7 +26,8 @@ struct NodeKey {
 class KeyedTree;
 class KeyedTreeModel;
 
-// A handle on one node of a KeyedTree. It goes dead when the tree removes all
+// A handle on one node of a KeyedTree, copied like a pointer: the setters
+// change the node, not the handle. It goes dead when the tree removes all
 // its nodes (or is destroyed); every operation on a dead handle fails
 // harmlessly, so a handler that holds one across a rebuild cannot crash.
 class TreeNode {
@@ -36,17 +37,17 @@ public:
     bool isValid() const;
     QString key() const; // empty when dead
     QString text() const;
-    bool setText(const QString &text);
+    bool setText(const QString &text) const;
     bool isExpanded() const;
     // Raises the tree's expand or collapse event, inside the call, when the
     // state changes.
-    bool setExpanded(bool expanded);
+    bool setExpanded(bool expanded) const;
     bool isSelected() const;
     // Makes this node the tree's one selected node.
-    bool setSelected();
+    bool setSelected() const;
     // Colour in 0x00BBGGRR form; nullopt: the view's default colour.
     std::optional<int> foreColor() const;
-    bool setForeColor(int bgr);
+    bool setForeColor(int bgr) const;
     TreeNode firstChild() const;
     TreeNode parent() const;
     int childCount() const;

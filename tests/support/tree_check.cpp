@@ -13,6 +13,7 @@ namespace {
 
 struct Row {
     std::optional<std::int64_t> par, chi, prw, nxt;
+    bool expand = false;
 };
 
 std::optional<std::int64_t> intColumn(sqlite3_stmt *stmt, int i)
@@ -28,11 +29,12 @@ std::map<std::int64_t, Row> readRows(TestStore &store)
     sqlite3 *db = nullptr;
     sqlite3_open_v2(store.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt FROM TbTree", -1, &stmt, nullptr)
+    if (sqlite3_prepare_v2(db, "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, Expand FROM TbTree", -1, &stmt,
+                           nullptr)
         == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW)
             rows[sqlite3_column_int64(stmt, 0)] = {intColumn(stmt, 1), intColumn(stmt, 2), intColumn(stmt, 3),
-                                                   intColumn(stmt, 4)};
+                                                   intColumn(stmt, 4), sqlite3_column_int64(stmt, 5) != 0};
     }
     sqlite3_finalize(stmt);
     sqlite3_close_v2(db);
@@ -134,6 +136,41 @@ std::vector<std::string> outline(TestStore &store)
         stack.pop_back();
         out.push_back(std::to_string(key) + "@" + std::to_string(depth));
         pushChildren(key, depth + 1);
+    }
+    return out;
+}
+
+std::vector<std::string> expectedView(TestStore &store)
+{
+    std::vector<std::string> out;
+    const auto rows = readRows(store);
+    if (!rows.contains(1))
+        return out;
+    out.push_back(">1K");
+    std::set<std::int64_t> seen{1};
+    // (parent, item) pairs still to show, last first.
+    std::vector<std::pair<std::int64_t, std::int64_t>> stack;
+    auto pushChildren = [&](std::int64_t parent) {
+        std::vector<std::int64_t> kids;
+        for (std::optional<std::int64_t> at = rows.at(parent).chi; at && *at != 0 && rows.contains(*at)
+             && seen.insert(*at).second;
+             at = rows.at(*at).nxt)
+            kids.push_back(*at);
+        for (auto k = kids.rbegin(); k != kids.rend(); ++k)
+            stack.emplace_back(parent, *k);
+    };
+    pushChildren(1);
+    while (!stack.empty()) {
+        const auto [parent, key] = stack.back();
+        stack.pop_back();
+        out.push_back(std::to_string(parent) + "K>" + std::to_string(key) + "K");
+        const Row &r = rows.at(key);
+        if (r.chi && *r.chi != 0) {
+            if (r.expand)
+                pushChildren(key);
+            else
+                out.push_back(std::to_string(key) + "K>" + std::to_string(key) + "S");
+        }
     }
     return out;
 }

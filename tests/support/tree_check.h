@@ -28,4 +28,9 @@ TreeCheck checkTree(TestStore &store);
 // "key@depth", for comparing whole structures.
 std::vector<std::string> outline(TestStore &store);
 
+// The nodes a rebuild must show for the file, depth first, each as
+// "parentKey>key": the root "1K", every item under open ancestors, and a
+// placeholder "<k>S" under each closed item with children.
+std::vector<std::string> expectedView(TestStore &store);
+
 } // namespace testing_support
