@@ -1,8 +1,10 @@
 #include "app/toolkit/twips.h"
 
+#include <QEvent>
 #include <QWidget>
 
 #include <cmath>
+#include <optional>
 
 namespace toolkit::twips {
 
@@ -33,6 +35,57 @@ QSize frameExtra(const QWidget *w)
     return {frame.width() - client.width(), frame.height() - client.height()};
 }
 
+// The outer geometry asked of a window. Before the window manager has framed
+// a window its frame is unknown, so what was asked for is kept and asked
+// again, frame included, once the frame appears: the window ends up with the
+// outer size and place it was given. That happens once; after it the user's
+// own resizing and maximising are left alone.
+class OuterGeometry : public QObject {
+public:
+    static OuterGeometry *of(QWidget *window)
+    {
+        if (auto *keeper = window->findChild<QObject *>(kName, Qt::FindDirectChildrenOnly))
+            return static_cast<OuterGeometry *>(keeper);
+        return new OuterGeometry(window);
+    }
+
+    std::optional<int> x, y, width, height;
+
+    void apply()
+    {
+        m_extra = frameExtra(m_window);
+        if (width || height)
+            m_window->resize(width ? std::max(*width - m_extra.width(), 0) : m_window->width(),
+                             height ? std::max(*height - m_extra.height(), 0) : m_window->height());
+        if (x || y) {
+            const QRect frame = m_window->frameGeometry();
+            m_window->move(x.value_or(frame.x()), y.value_or(frame.y()));
+        }
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const auto type = event->type();
+        if (watched == m_window && (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)
+            && frameExtra(m_window) != m_extra) {
+            apply();
+            m_window->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    static constexpr const char *kName = "outerGeometry";
+    explicit OuterGeometry(QWidget *window) : QObject(window), m_window(window)
+    {
+        setObjectName(kName);
+        window->installEventFilter(this);
+    }
+    QWidget *m_window;
+    QSize m_extra{0, 0};
+};
+
 bool validLength(double twips)
 {
     return std::isfinite(twips) && std::fabs(twips) < 1e9;
@@ -55,10 +108,13 @@ bool setTop(QWidget *w, double twips)
     if (!w || !validLength(twips))
         return false;
     const int y = toPixels(twips, dpiY(w));
-    if (w->isWindow())
-        w->move(w->frameGeometry().x(), y);
-    else
+    if (w->isWindow()) {
+        auto *outer = OuterGeometry::of(w);
+        outer->y = y;
+        outer->apply();
+    } else {
         w->move(w->x(), y);
+    }
     return true;
 }
 
@@ -67,10 +123,13 @@ bool setLeft(QWidget *w, double twips)
     if (!w || !validLength(twips))
         return false;
     const int x = toPixels(twips, dpiX(w));
-    if (w->isWindow())
-        w->move(x, w->frameGeometry().y());
-    else
+    if (w->isWindow()) {
+        auto *outer = OuterGeometry::of(w);
+        outer->x = x;
+        outer->apply();
+    } else {
         w->move(x, w->y());
+    }
     return true;
 }
 
@@ -78,8 +137,14 @@ bool setWidth(QWidget *w, double twips)
 {
     if (!w || !validLength(twips) || twips < 0)
         return false;
-    const int px = toPixels(twips, dpiX(w)) - frameExtra(w).width();
-    w->resize(std::max(px, 0), w->height());
+    const int px = toPixels(twips, dpiX(w));
+    if (w->isWindow()) {
+        auto *outer = OuterGeometry::of(w);
+        outer->width = px;
+        outer->apply();
+    } else {
+        w->resize(px, w->height());
+    }
     return true;
 }
 
@@ -87,8 +152,14 @@ bool setHeight(QWidget *w, double twips)
 {
     if (!w || !validLength(twips) || twips < 0)
         return false;
-    const int px = toPixels(twips, dpiY(w)) - frameExtra(w).height();
-    w->resize(w->width(), std::max(px, 0));
+    const int px = toPixels(twips, dpiY(w));
+    if (w->isWindow()) {
+        auto *outer = OuterGeometry::of(w);
+        outer->height = px;
+        outer->apply();
+    } else {
+        w->resize(w->width(), px);
+    }
     return true;
 }
 
