@@ -1,7 +1,8 @@
 // Desktop tests: the program's window on a real X server (Xvfb) with a window
 // manager (twm) that frames it, as on a user's desktop. Everything else runs
 // offscreen, where windows have no frame at all. Without Xvfb or twm on the
-// machine, every test here is skipped.
+// machine, every test here is skipped; with them installed but unable to run
+// (twm exits at once without its fonts, for one), every test fails and says why.
 
 #include <QApplication>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <vector>
 
 bool g_desktopAvailable = false;
+QString g_desktopProblem;
 
 namespace {
 
@@ -53,7 +55,9 @@ struct Desktop {
     pid_t server = 0;
     pid_t manager = 0;
 
-    bool start()
+    // False when Xvfb or twm is not installed; a start that fails with both
+    // installed is a broken test machine and is reported in `problem`.
+    bool start(QString &problem)
     {
         const QString xvfb = QStandardPaths::findExecutable("Xvfb");
         const QString twm = QStandardPaths::findExecutable("twm");
@@ -67,14 +71,19 @@ struct Desktop {
             server = spawn(xvfb, {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
             for (int i = 0; i < 100 && running(server) && !QFile::exists(socket); ++i)
                 QThread::msleep(50);
-            if (!running(server))
+            if (!running(server)) {
+                server = 0;
                 continue;
+            }
             qputenv("DISPLAY", display.toUtf8());
             manager = spawn(twm, {});
             QThread::msleep(500);
-            return running(manager);
+            if (!running(manager))
+                problem = "twm exited at once (are its fonts, xfonts-base, installed?)";
+            return true;
         }
-        return false;
+        problem = "Xvfb did not start on any display from :77 to :98";
+        return true;
     }
 
     ~Desktop()
@@ -97,8 +106,8 @@ int main(int argc, char **argv)
     // Listing the tests needs no desktop.
     const bool listing = ::testing::GTEST_FLAG(list_tests);
     auto desktop = std::make_unique<Desktop>();
-    g_desktopAvailable = !listing && desktop->start();
-    if (g_desktopAvailable)
+    g_desktopAvailable = !listing && desktop->start(g_desktopProblem);
+    if (g_desktopAvailable && g_desktopProblem.isEmpty())
         qputenv("QT_QPA_PLATFORM", "xcb");
     else
         qputenv("QT_QPA_PLATFORM", "offscreen");

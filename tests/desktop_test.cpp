@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 extern bool g_desktopAvailable;
+extern QString g_desktopProblem;
 
 namespace {
 
@@ -21,6 +22,8 @@ protected:
     {
         if (!g_desktopAvailable)
             GTEST_SKIP() << "no Xvfb and twm on this machine";
+        if (!g_desktopProblem.isEmpty())
+            FAIL() << g_desktopProblem.toStdString();
     }
 
     // Shows the window and waits for the window manager to frame it.
