@@ -1,12 +1,13 @@
 // Desktop tests: the program's window on a real X server (Xvfb) with a window
 // manager (twm) that frames it, as on a user's desktop. Everything else runs
 // offscreen, where windows have no frame at all. Without Xvfb or twm on the
-// machine, every test here is skipped; with them installed but unable to run
-// (twm exits at once without its fonts, for one), every test fails and says why.
+// machine, every test here is skipped; with them installed but unable to run,
+// every test fails and says why.
 
 #include <QApplication>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <fcntl.h>
@@ -49,11 +50,23 @@ bool running(pid_t pid)
     return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0;
 }
 
+// twm's own settings name helvetica, which only the optional font packages
+// have; without it twm exits at once. "fixed" is built into every X server.
+constexpr char kTwmSettings[] = R"(NoGrabServer
+DecorateTransients
+TitleFont "fixed"
+ResizeFont "fixed"
+MenuFont "fixed"
+IconFont "fixed"
+IconManagerFont "fixed"
+)";
+
 // Xvfb on the first free display number, and twm on it. Started before the
 // application object exists, since the application connects to it.
 struct Desktop {
     pid_t server = 0;
     pid_t manager = 0;
+    QTemporaryDir scratch;
 
     // False when Xvfb or twm is not installed; a start that fails with both
     // installed is a broken test machine and is reported in `problem`.
@@ -63,12 +76,19 @@ struct Desktop {
         const QString twm = QStandardPaths::findExecutable("twm");
         if (xvfb.isEmpty() || twm.isEmpty())
             return false;
+        const QString settings = scratch.filePath("twmrc");
+        QFile file(settings);
+        if (!scratch.isValid() || !file.open(QIODevice::WriteOnly) || file.write(kTwmSettings) < 0) {
+            problem = "cannot write twm's settings in a temporary folder";
+            return true;
+        }
+        file.close();
         for (int n = 77; n < 99; ++n) {
             const QString socket = QString("/tmp/.X11-unix/X%1").arg(n);
             if (QFile::exists(socket) || QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
                 continue;
             const QString display = QString(":%1").arg(n);
-            server = spawn(xvfb, {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+            server = spawn(xvfb, {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-fp", "built-ins"});
             for (int i = 0; i < 100 && running(server) && !QFile::exists(socket); ++i)
                 QThread::msleep(50);
             if (!running(server)) {
@@ -76,10 +96,10 @@ struct Desktop {
                 continue;
             }
             qputenv("DISPLAY", display.toUtf8());
-            manager = spawn(twm, {});
+            manager = spawn(twm, {"-f", settings});
             QThread::msleep(500);
             if (!running(manager))
-                problem = "twm exited at once (are its fonts, xfonts-base, installed?)";
+                problem = "twm exited at once";
             return true;
         }
         problem = "Xvfb did not start on any display from :77 to :98";
