@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-bool g_desktopAvailable = false;
+bool g_desktopInstalled = false;
 QString g_desktopProblem;
 
 namespace {
@@ -126,8 +126,8 @@ int main(int argc, char **argv)
     // Listing the tests needs no desktop.
     const bool listing = ::testing::GTEST_FLAG(list_tests);
     auto desktop = std::make_unique<Desktop>();
-    g_desktopAvailable = !listing && desktop->start(g_desktopProblem);
-    if (g_desktopAvailable && g_desktopProblem.isEmpty())
+    g_desktopInstalled = !listing && desktop->start(g_desktopProblem);
+    if (g_desktopInstalled && g_desktopProblem.isEmpty())
         qputenv("QT_QPA_PLATFORM", "xcb");
     else
         qputenv("QT_QPA_PLATFORM", "offscreen");

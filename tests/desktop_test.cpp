@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-extern bool g_desktopAvailable;
+extern bool g_desktopInstalled;
 extern QString g_desktopProblem;
 
 namespace {
@@ -20,7 +20,7 @@ class DesktopTest : public testing_support::GuiTest {
 protected:
     void SetUp() override
     {
-        if (!g_desktopAvailable)
+        if (!g_desktopInstalled)
             GTEST_SKIP() << "no Xvfb and twm on this machine";
         if (!g_desktopProblem.isEmpty())
             FAIL() << g_desktopProblem.toStdString();
