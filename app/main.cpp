@@ -1,5 +1,5 @@
 #include "app/frm_tree.h"
-#include "app/toolkit/runtime.h"
+#include "toolkit/runtime.h"
 
 #include <QApplication>
 

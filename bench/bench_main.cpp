@@ -8,8 +8,8 @@
 //   BRANCHKEEPER_BENCH_LONG=1 build/bin/branchkeeper-bench   adds the 1M-item runs
 
 #include "app/frm_tree.h"
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/text_box.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "bench/bench_stores.h"
 #include "commands/toolbar.h"
 #include "store/connection.h"

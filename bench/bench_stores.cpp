@@ -1,6 +1,6 @@
 #include "bench/bench_stores.h"
 
-#include "app/artwork.h"
+#include "toolkit/artwork.h"
 #include "store/create.h"
 #include "tools/command_set.h"
 

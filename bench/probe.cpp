@@ -7,7 +7,7 @@
 // runs it in fresh processes for the whole-process figures.
 
 #include "app/frm_tree.h"
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 #include "bench/bench_stores.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "commands/toolbar.h"
 
-#include "app/toolkit/runtime.h"
+#include "toolkit/runtime.h"
 #include "commands/insert.h"
 #include "commands/move.h"
 #include "store/connection.h"

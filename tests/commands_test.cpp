@@ -2,8 +2,8 @@
 // tree they leave, the cases where they must do nothing, and atomicity when
 // the program dies half way.
 
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/text_box.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "commands/toolbar.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"

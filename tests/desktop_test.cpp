@@ -1,8 +1,8 @@
 // The window framed by a window manager, as a user sees it.
 
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/text_box.h"
-#include "app/toolkit/twips.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
+#include "toolkit/twips.h"
 #include "tests/support/gui_fixture.h"
 #include "view/show_tree.h"
 

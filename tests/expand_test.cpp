@@ -2,7 +2,7 @@
 // the view is rebuilt, and that rebuilding from inside the view's own event is
 // safe (run under AddressSanitizer in CI).
 
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "view/expand.h"

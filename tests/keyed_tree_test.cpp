@@ -1,7 +1,7 @@
 // The keyed tree layer on its own: keys, handles, events, and the safety of
 // throwing every node away from inside the view's own expand notification.
 
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 
 #include <QApplication>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 // Clicking and typing through the real widgets, and exactly what reaches the
 // file for each.
 
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/text_box.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "view/selection.h"

@@ -1,9 +1,9 @@
 // Rebuilding the view from the table: what is shown, what is read, what is
 // left alone, and how broken links are survived.
 
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/text_box.h"
-#include "app/toolkit/twips.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
+#include "toolkit/twips.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "view/show_tree.h"

@@ -1,9 +1,9 @@
 // The toolbar as built from tbCmd and the pictures beside the store, clicked
 // for real.
 
-#include "app/artwork.h"
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/runtime.h"
+#include "toolkit/artwork.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/runtime.h"
 #include "commands/toolbar.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"

@@ -2,9 +2,9 @@
 // be opened.
 
 #include "app/frm_tree.h"
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/runtime.h"
-#include "app/toolkit/text_box.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/runtime.h"
+#include "toolkit/text_box.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 

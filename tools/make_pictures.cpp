@@ -1,7 +1,7 @@
 // branchkeeper-pictures OUTDIR: writes the toolbar pictures to OUTDIR/pic1
 // (normal) and OUTDIR/pic2 (highlighted), one BMP per toolbar button.
 
-#include "app/artwork.h"
+#include "toolkit/artwork.h"
 #include "tools/command_set.h"
 
 #include <QDir>

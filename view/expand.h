@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 
 // Keeping the stored expanded state in step with what the user opens and
 // closes.

@@ -1,6 +1,6 @@
 #include "view/selection.h"
 
-#include "app/toolkit/text_box.h"
+#include "toolkit/text_box.h"
 #include "store/mod_base.h"
 #include "view/tree_state.h"
 

@@ -1,9 +1,9 @@
 #include "view/show_tree.h"
 
-#include "app/toolkit/keyed_tree.h"
-#include "app/toolkit/runtime.h"
-#include "app/toolkit/text_box.h"
-#include "app/toolkit/twips.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/runtime.h"
+#include "toolkit/text_box.h"
+#include "toolkit/twips.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
 #include "view/tree_state.h"

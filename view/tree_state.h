@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "tests/support/gui_fixture.h"
 
 #include "store/mod_base.h"
-#include "app/toolkit/text_box.h"
+#include "toolkit/text_box.h"
 #include "view/tree_state.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/frm_tree.h"
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 #include "tests/support/test_store.h"
 #include "tests/support/write_log.h"
 

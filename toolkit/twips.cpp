@@ -1,4 +1,4 @@
-#include "app/toolkit/twips.h"
+#include "toolkit/twips.h"
 
 #include <QEvent>
 #include <QWidget>

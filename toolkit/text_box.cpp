@@ -1,4 +1,4 @@
-#include "app/toolkit/text_box.h"
+#include "toolkit/text_box.h"
 
 namespace toolkit {
 

@@ -1,4 +1,4 @@
-#include "app/toolkit/keyed_tree.h"
+#include "toolkit/keyed_tree.h"
 
 #include <QAbstractItemModel>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "app/artwork.h"
+#include "toolkit/artwork.h"
 
 #include <QColor>
 #include <QHash>

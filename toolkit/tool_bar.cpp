@@ -1,4 +1,4 @@
-#include "app/toolkit/tool_bar.h"
+#include "toolkit/tool_bar.h"
 
 #include <QEvent>
 

@@ -1,4 +1,4 @@
-#include "app/toolkit/runtime.h"
+#include "toolkit/runtime.h"
 
 #include <QBitmap>
 #include <QCoreApplication>
