@@ -8,14 +8,16 @@ namespace modTree {
 
 using modBase::rsTree;
 using store::Field;
-using store::Null;
 
 std::int32_t NewItem()
 {
     std::int32_t result = 0;
     if (rsTree.index() != store::kIndexParNxt)
         rsTree.setIndex(store::kIndexParNxt);
-    if (rsTree.seek({Null{}, Null{}})) {
+    // Not a plain seek of (Null, Null): a record another tool left with those
+    // links empty may still be in the tree (the root, say), and taking it
+    // would cut everything below it off.
+    if (rsTree.seekFree()) {
         result = rsTree.key(Field::KeyInd).value_or(0);
         rsTree.update({{Field::KeyPar, std::int64_t{0}},
                        {Field::KeyPrw, std::int64_t{0}},

@@ -1,13 +1,10 @@
 #include "store/command_cursor.h"
 
 #include "store/connection.h"
+#include "store/sql.h"
 #include "store/statement.h"
 
 namespace store {
-
-namespace {
-constexpr std::string_view kSelectCommands = "SELECT CmdPict, CmdAbout FROM tbCmd ORDER BY rowid";
-}
 
 bool CommandCursor::open(const std::shared_ptr<Connection> &connection)
 {
@@ -17,7 +14,7 @@ bool CommandCursor::open(const std::shared_ptr<Connection> &connection)
         return false;
     }
     Statement stmt;
-    if (!stmt.prepare(connection->handle(), kSelectCommands)) {
+    if (!stmt.prepare(connection->handle(), sql::kSelectCommands)) {
         m_error = stmt.error();
         return false;
     }
@@ -30,7 +27,9 @@ bool CommandCursor::open(const std::shared_ptr<Connection> &connection)
             m_rows.clear();
             return false;
         }
-        m_rows.push_back({stmt.column(0), stmt.column(1)});
+        Row &row = m_rows.emplace_back();
+        for (std::size_t i = 0; i < row.size(); ++i)
+            stmt.columnInto(static_cast<int>(i), row[i]);
     }
     m_open = true;
     m_row = 0;
@@ -66,9 +65,9 @@ std::optional<int> CommandCursor::recordCount() const
 
 std::optional<Value> CommandCursor::field(Field f) const
 {
-    if (m_row >= m_rows.size())
+    if (m_row >= m_rows.size() || fieldIndex(f) >= kCommandFieldCount)
         return std::nullopt;
-    return f == Field::CmdPict ? m_rows[m_row].pict : m_rows[m_row].about;
+    return m_rows[m_row][fieldIndex(f)];
 }
 
 } // namespace store

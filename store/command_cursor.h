@@ -1,7 +1,9 @@
 #pragma once
 
+#include "store/format.h"
 #include "store/value.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +18,7 @@ class Connection;
 // order (the order of the buttons). The program never writes this table.
 class CommandCursor {
 public:
-    enum class Field { CmdPict, CmdAbout };
+    using Field = CommandField;
 
     bool open(const std::shared_ptr<Connection> &connection);
     void close();
@@ -33,10 +35,7 @@ public:
     const std::string &lastError() const { return m_error; }
 
 private:
-    struct Row {
-        Value pict;
-        Value about;
-    };
+    using Row = std::array<Value, kCommandFieldCount>;
     std::vector<Row> m_rows;
     std::size_t m_row = 0;
     bool m_open = false;

@@ -1,21 +1,24 @@
 #include "store/connection.h"
 
+#include "store/sql.h"
+
 #include <sqlite3.h>
 
 namespace store {
 
-Connection::Connection(sqlite3 *db, std::string path) : m_db(db), m_path(std::move(path)) {}
+Connection::Connection(sqlite3 *db) : m_db(db) {}
 
 Connection::~Connection()
 {
     sqlite3_close_v2(m_db);
 }
 
-std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error)
+std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error, Access access)
 {
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: the program works on an existing store only.
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int mode = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         if (error) {
             *error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -29,12 +32,12 @@ std::shared_ptr<Connection> Connection::open(const std::string &path, std::strin
     // Another program may hold the file briefly; wait a little rather than
     // drop a keystroke.
     sqlite3_busy_timeout(db, 2000);
-    return std::shared_ptr<Connection>(new Connection(db, path));
+    return std::shared_ptr<Connection>(new Connection(db));
 }
 
 bool Connection::setDurable()
 {
-    return exec("PRAGMA journal_mode=DELETE") && exec("PRAGMA synchronous=FULL");
+    return exec(sql::kJournalDelete) && exec(sql::kSynchronousFull);
 }
 
 bool Connection::isReadOnly() const
@@ -42,16 +45,20 @@ bool Connection::isReadOnly() const
     return sqlite3_db_readonly(m_db, "main") == 1;
 }
 
+std::int64_t Connection::changeCount() const
+{
+    return m_db ? sqlite3_total_changes64(m_db) : 0;
+}
+
 bool Connection::inTransaction() const
 {
     return m_db && sqlite3_get_autocommit(m_db) == 0;
 }
 
-bool Connection::exec(std::string_view sql)
+bool Connection::exec(const char *sql)
 {
-    const std::string text(sql);
     char *message = nullptr;
-    if (sqlite3_exec(m_db, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
         m_error = message ? message : sqlite3_errmsg(m_db);
         sqlite3_free(message);
         return false;
@@ -69,7 +76,8 @@ TransactionScope::TransactionScope(Connection *connection, Kind kind) : m_connec
     }
     // A writing scope takes the write lock at once, so it cannot fail half way
     // for want of a lock that another reader holds.
-    m_owner = m_connection->exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    m_owner = m_connection->exec(kind == Kind::Write ? sql::kBeginImmediate : sql::kBegin);
+    m_changesAtBegin = m_connection->changeCount();
 }
 
 TransactionScope::~TransactionScope()
@@ -82,10 +90,10 @@ bool TransactionScope::commit()
     if (!m_owner)
         return true;
     m_owner = false;
-    if (m_connection->exec("COMMIT"))
+    if (m_connection->exec(sql::kCommit))
         return true;
-    m_connection->exec("ROLLBACK");
-    return false;
+    m_connection->exec(sql::kRollback);
+    return m_connection->changeCount() == m_changesAtBegin;
 }
 
 } // namespace store

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
 struct sqlite3;
 
@@ -15,10 +15,14 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    // Opens an existing file for reading and writing. Never creates the file:
-    // a missing file is an error (reported in *error). Opening succeeds even
-    // for a file that is not a database; the first statement finds that out.
-    static std::shared_ptr<Connection> open(const std::string &path, std::string *error);
+    enum class Access { ReadWrite, ReadOnly };
+
+    // Opens an existing file, for reading and writing unless access says
+    // otherwise. Never creates the file: a missing file is an error (reported
+    // in *error). Opening succeeds even for a file that is not a database; the
+    // first statement finds that out.
+    static std::shared_ptr<Connection> open(const std::string &path, std::string *error,
+                                            Access access = Access::ReadWrite);
 
     // Durability: rollback journal (the main file alone always holds every
     // finished change, so it can be copied on its own) and a full sync on
@@ -26,18 +30,19 @@ public:
     bool setDurable();
 
     sqlite3 *handle() const { return m_db; }
-    const std::string &path() const { return m_path; }
     bool isReadOnly() const;
     bool inTransaction() const;
-    // Runs SQL that takes no values (BEGIN, COMMIT, PRAGMA ...).
-    bool exec(std::string_view sql);
+    // Rows inserted, changed or deleted through this connection so far.
+    std::int64_t changeCount() const;
+    // Runs SQL that takes no values (BEGIN, COMMIT, PRAGMA ... from
+    // store/sql.h).
+    bool exec(const char *sql);
     const std::string &lastError() const { return m_error; }
 
 private:
-    Connection(sqlite3 *db, std::string path);
+    explicit Connection(sqlite3 *db);
 
     sqlite3 *m_db = nullptr;
-    std::string m_path;
     std::string m_error;
 };
 
@@ -56,11 +61,14 @@ public:
     // scope began, or an outer one it joined. False when the file was busy.
     bool active() const { return m_owner || m_joined; }
     // Commits now; false when the commit failed (the changes are then rolled
-    // back and gone). A joined scope leaves committing to the outer one.
+    // back and gone). A scope that changed nothing cannot lose anything: when
+    // its commit is refused (another program reads the file) it ends with a
+    // rollback and true. A joined scope leaves committing to the outer one.
     bool commit();
 
 private:
     Connection *m_connection = nullptr;
+    std::int64_t m_changesAtBegin = 0;
     bool m_owner = false;
     bool m_joined = false;
 };

@@ -1,27 +1,16 @@
 #include "store/create.h"
 
+#include "store/format.h"
+#include "store/sql.h"
 #include "store/statement.h"
 
 #include <sqlite3.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
 namespace store {
-
-const char *const kSchemaSql = R"sql(
-CREATE TABLE TbTree (
-  KeyInd INTEGER NOT NULL PRIMARY KEY,
-  KeyPar INTEGER DEFAULT 0, KeyChi INTEGER DEFAULT 0,
-  KeyPrw INTEGER DEFAULT 0, KeyNxt INTEGER DEFAULT 0,
-  KeyTxt TEXT,
-  KeySel INTEGER NOT NULL DEFAULT 0, Expand INTEGER NOT NULL DEFAULT 0,
-  KeyRef INTEGER DEFAULT 0, RefCut INTEGER NOT NULL DEFAULT 0);
-CREATE INDEX KeySel ON TbTree (KeySel);
-CREATE INDEX ParNxt ON TbTree (KeyPar, KeyNxt);
-CREATE TABLE tbCmd (CmdPict TEXT, CmdAbout TEXT);
-)sql";
 
 namespace {
 
@@ -36,28 +25,47 @@ bool exec(sqlite3 *db, const char *sql, std::string *error)
     return false;
 }
 
+bool prepare(sqlite3 *db, Statement &stmt, std::string_view sql, std::string *error)
+{
+    if (stmt.prepare(db, sql))
+        return true;
+    if (error)
+        *error = stmt.error();
+    return false;
+}
+
+bool run(Statement &stmt, std::string *error)
+{
+    if (stmt.run())
+        return true;
+    if (error)
+        *error = stmt.error();
+    return false;
+}
+
 bool fill(sqlite3 *db, std::span<const CommandRowText> commands, std::string *error)
 {
-    if (!exec(db, "PRAGMA journal_mode=DELETE; BEGIN", error) || !exec(db, kSchemaSql, error)
-        || !exec(db, "INSERT INTO TbTree (KeyInd) VALUES (0), (1)", error))
+    if (!exec(db, sql::kJournalDelete, error) || !exec(db, sql::kBegin, error) || !exec(db, kSchemaSql, error))
         return false;
-    Statement insert;
-    if (!insert.prepare(db, "INSERT INTO tbCmd (CmdPict, CmdAbout) VALUES (?1, ?2)")) {
-        if (error)
-            *error = insert.error();
+    // Record 0 (no item) and the root, without children.
+    Statement insertKey;
+    if (!prepare(db, insertKey, sql::kInsertKey, error))
         return false;
-    }
-    for (const auto &row : commands) {
-        insert.reset();
-        insert.bind(1, Value(row.picture));
-        insert.bind(2, Value(row.about));
-        if (!insert.run()) {
-            if (error)
-                *error = insert.error();
+    for (const std::int64_t key : {std::int64_t{0}, std::int64_t{kRootKey}}) {
+        insertKey.bind(1, Value(key));
+        if (!run(insertKey, error))
             return false;
-        }
     }
-    return exec(db, "COMMIT", error);
+    Statement insertCommand;
+    if (!prepare(db, insertCommand, sql::kInsertCommand, error))
+        return false;
+    for (const auto &row : commands) {
+        insertCommand.bind(1, Value(row.picture));
+        insertCommand.bind(2, Value(row.about));
+        if (!run(insertCommand, error))
+            return false;
+    }
+    return exec(db, sql::kCommit, error);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/sql.h" // kSchemaSql
+
 #include <span>
 #include <string>
 #include <utility>
@@ -16,9 +18,5 @@ struct CommandRowText {
 // Refuses to touch an existing file. All or nothing: on failure no file is
 // left behind.
 bool createStore(const std::string &path, std::span<const CommandRowText> commands, std::string *error);
-
-// The table definitions of a store, as SQL (for tools and tests that make
-// stores of their own).
-extern const char *const kSchemaSql;
 
 } // namespace store

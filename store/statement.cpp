@@ -77,11 +77,6 @@ bool Statement::bind(int position, const Value &value)
     return true;
 }
 
-bool Statement::bind(int position, std::int64_t value)
-{
-    return bind(position, Value(value));
-}
-
 Statement::Step Statement::step()
 {
     if (!m_stmt)
@@ -103,29 +98,6 @@ bool Statement::run()
     const Step s = step();
     reset();
     return s == Step::Done;
-}
-
-int Statement::columnCount() const
-{
-    return m_stmt ? sqlite3_column_count(m_stmt) : 0;
-}
-
-Value Statement::column(int i) const
-{
-    switch (sqlite3_column_type(m_stmt, i)) {
-    case SQLITE_INTEGER:
-        return Value(static_cast<std::int64_t>(sqlite3_column_int64(m_stmt, i)));
-    case SQLITE_FLOAT:
-        return Value(sqlite3_column_double(m_stmt, i));
-    case SQLITE_TEXT:
-    case SQLITE_BLOB: {
-        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
-        const int n = sqlite3_column_bytes(m_stmt, i);
-        return Value(std::string(p ? p : "", p ? static_cast<std::size_t>(n) : 0));
-    }
-    default:
-        return Value(Null{});
-    }
 }
 
 void Statement::columnInto(int i, Value &v) const
@@ -151,11 +123,6 @@ void Statement::columnInto(int i, Value &v) const
         v = Null{};
         return;
     }
-}
-
-std::int64_t Statement::columnInt(int i) const
-{
-    return sqlite3_column_int64(m_stmt, i);
 }
 
 void Statement::noteError()

@@ -2,7 +2,6 @@
 
 #include "store/value.h"
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,23 +23,19 @@ public:
 
     // Prepares sql on db; false (and error() set) when SQLite refuses it.
     bool prepare(sqlite3 *db, std::string_view sql);
-    bool isPrepared() const { return m_stmt != nullptr; }
 
     // Ready to run again; bindings are kept (every use binds all of them).
     void reset();
     bool bind(int position, const Value &value); // 1-based, like SQLite
-    bool bind(int position, std::int64_t value);
 
     enum class Step { Row, Done, Error };
     Step step();
     // Runs a statement that returns no rows; true when it finished.
     bool run();
 
-    int columnCount() const;
-    Value column(int i) const;
-    // Reads column i into v, reusing the text buffer v already holds.
+    // Reads column i (0-based) of the current row into v, reusing the text
+    // buffer v already holds.
     void columnInto(int i, Value &v) const;
-    std::int64_t columnInt(int i) const;
 
     const std::string &error() const { return m_error; }
 

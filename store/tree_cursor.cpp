@@ -1,41 +1,13 @@
 #include "store/tree_cursor.h"
 
 #include "store/connection.h"
+#include "store/sql.h"
 
 #include <sqlite3.h>
 
+#include <vector>
+
 namespace store {
-
-namespace {
-
-// Every statement names its columns, so a file whose table has extra or
-// reordered columns still works.
-constexpr std::string_view kSelectByKey =
-    "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, Expand, KeyRef, RefCut "
-    "FROM TbTree WHERE KeyInd = ?1";
-// True is any non-zero value; both ranges come straight off the KeySel index.
-constexpr std::string_view kSeekSelectedTrue =
-    "SELECT min(k) FROM (SELECT KeyInd AS k FROM TbTree WHERE KeySel > 0 "
-    "UNION ALL SELECT KeyInd FROM TbTree WHERE KeySel < 0)";
-constexpr std::string_view kSeekSelected = "SELECT KeyInd FROM TbTree WHERE KeySel IS ?1 ORDER BY KeyInd LIMIT 1";
-constexpr std::string_view kSeekParNxt =
-    "SELECT KeyInd FROM TbTree WHERE KeyPar IS ?1 AND KeyNxt IS ?2 ORDER BY KeyInd LIMIT 1";
-constexpr std::array<std::string_view, 3> kFirst{
-    "SELECT KeyInd FROM TbTree ORDER BY KeyInd LIMIT 1",
-    "SELECT KeyInd FROM TbTree ORDER BY KeySel, KeyInd LIMIT 1",
-    "SELECT KeyInd FROM TbTree ORDER BY KeyPar, KeyNxt, KeyInd LIMIT 1",
-};
-constexpr std::array<std::string_view, 3> kLast{
-    "SELECT KeyInd FROM TbTree ORDER BY KeyInd DESC LIMIT 1",
-    "SELECT KeyInd FROM TbTree ORDER BY KeySel DESC, KeyInd DESC LIMIT 1",
-    "SELECT KeyInd FROM TbTree ORDER BY KeyPar DESC, KeyNxt DESC, KeyInd DESC LIMIT 1",
-};
-constexpr std::string_view kInsert = "INSERT INTO TbTree (KeyInd) VALUES (?1)";
-
-constexpr std::array<std::string_view, 3> kIndexNames{kIndexKeyInd, kIndexKeySel, kIndexParNxt};
-constexpr std::array<std::size_t, 3> kIndexFieldCount{1, 1, 2};
-
-} // namespace
 
 bool TreeCursor::open(std::shared_ptr<Connection> connection)
 {
@@ -43,16 +15,17 @@ bool TreeCursor::open(std::shared_ptr<Connection> connection)
     if (!connection)
         return fail("no connection");
     sqlite3 *db = connection->handle();
-    auto prepare = [&](Statement &s, std::string_view sql) {
-        if (s.prepare(db, sql))
+    auto prepare = [&](Statement &s, std::string_view text) {
+        if (s.prepare(db, text))
             return true;
         m_error = s.error();
         return false;
     };
-    bool ok = prepare(m_byKey, kSelectByKey) && prepare(m_seekSelTrue, kSeekSelectedTrue)
-        && prepare(m_seekSel, kSeekSelected) && prepare(m_seekParNxt, kSeekParNxt) && prepare(m_insert, kInsert);
+    bool ok = prepare(m_byKey, sql::kSelectRow) && prepare(m_seekSelected, sql::kSeekSelected)
+        && prepare(m_seekParNxt, sql::kSeekParNxt) && prepare(m_seekFree, sql::kSeekFree)
+        && prepare(m_insert, sql::kInsertKey);
     for (int i = 0; ok && i < IndexCount; ++i)
-        ok = prepare(m_first[i], kFirst[i]) && prepare(m_last[i], kLast[i]);
+        ok = prepare(m_first[i], sql::kFirst[i]) && prepare(m_last[i], sql::kLast[i]);
     if (!ok) {
         const std::string reason = m_error;
         close();
@@ -68,9 +41,9 @@ bool TreeCursor::open(std::shared_ptr<Connection> connection)
 void TreeCursor::close()
 {
     m_byKey = {};
-    m_seekSelTrue = {};
-    m_seekSel = {};
+    m_seekSelected = {};
     m_seekParNxt = {};
+    m_seekFree = {};
     m_first = {};
     m_last = {};
     m_insert = {};
@@ -82,13 +55,13 @@ void TreeCursor::close()
 
 std::string_view TreeCursor::index() const
 {
-    return kIndexNames[m_index];
+    return kTreeIndexes[m_index].name;
 }
 
 bool TreeCursor::setIndex(std::string_view name)
 {
     for (int i = 0; i < IndexCount; ++i) {
-        if (kIndexNames[i] == name) {
+        if (kTreeIndexes[i].name == name) {
             if (!isOpen())
                 return fail("the store is not open");
             m_index = static_cast<Index>(i);
@@ -107,7 +80,7 @@ bool TreeCursor::seek(std::span<const Value> values)
 {
     if (!isOpen())
         return fail("the store is not open");
-    if (values.size() != kIndexFieldCount[m_index]) {
+    if (values.size() != kTreeIndexes[m_index].fieldCount) {
         // Like any failed seek: no current record, so nothing can be written by mistake.
         m_current.reset();
         return fail("wrong number of seek values for index " + std::string(index()));
@@ -124,14 +97,12 @@ bool TreeCursor::seek(std::span<const Value> values)
         return load(*k);
     }
     case ByKeySel:
-        if (const auto *b = std::get_if<bool>(&values[0]); b && *b) {
-            stmt = &m_seekSelTrue;
-            stmt->reset();
-        } else {
-            stmt = &m_seekSel;
-            stmt->reset();
-            stmt->bind(1, values[0]);
+        if (const auto *b = std::get_if<bool>(&values[0]); !b || !*b) {
+            m_current.reset();
+            return fail("KeySel is sought for True only");
         }
+        stmt = &m_seekSelected;
+        stmt->reset();
         break;
     case ByParNxt:
         stmt = &m_seekParNxt;
@@ -143,6 +114,14 @@ bool TreeCursor::seek(std::span<const Value> values)
         return false;
     }
     return loadFrom(*stmt);
+}
+
+bool TreeCursor::seekFree()
+{
+    if (!isOpen())
+        return fail("the store is not open");
+    m_seekFree.reset();
+    return loadFrom(m_seekFree);
 }
 
 bool TreeCursor::moveFirst()
@@ -167,40 +146,47 @@ bool TreeCursor::requery()
     return moveFirst();
 }
 
+const Value *TreeCursor::current(Field f) const
+{
+    if (!m_current || fieldIndex(f) >= kFieldCount)
+        return nullptr;
+    return &m_row[fieldIndex(f)];
+}
+
 std::optional<Value> TreeCursor::field(Field f) const
 {
-    if (!m_current)
-        return std::nullopt;
-    return m_row[fieldIndex(f)];
+    if (const Value *v = current(f))
+        return *v;
+    return std::nullopt;
 }
 
 std::optional<std::int32_t> TreeCursor::key(Field f) const
 {
-    if (!m_current)
-        return std::nullopt;
-    return toKey(m_row[fieldIndex(f)]);
+    if (const Value *v = current(f))
+        return toKey(*v);
+    return std::nullopt;
 }
 
 std::optional<bool> TreeCursor::flag(Field f) const
 {
-    if (!m_current)
-        return std::nullopt;
-    return toFlag(m_row[fieldIndex(f)]);
+    if (const Value *v = current(f))
+        return toFlag(*v);
+    return std::nullopt;
 }
 
 std::optional<std::string> TreeCursor::text(Field f) const
 {
-    if (!m_current)
-        return std::nullopt;
-    return toText(m_row[fieldIndex(f)]);
+    if (const Value *v = current(f))
+        return toText(*v);
+    return std::nullopt;
 }
 
 std::optional<std::string_view> TreeCursor::textView(Field f) const
 {
-    if (!m_current)
-        return std::nullopt;
-    if (const auto *s = std::get_if<std::string>(&m_row[fieldIndex(f)]))
-        return std::string_view(*s);
+    if (const Value *v = current(f)) {
+        if (const auto *s = std::get_if<std::string>(v))
+            return std::string_view(*s);
+    }
     return std::nullopt;
 }
 
@@ -281,7 +267,8 @@ bool TreeCursor::loadFrom(Statement &stmt)
     }
     std::optional<std::int64_t> rowid;
     if (step == Statement::Step::Row) {
-        const Value v = stmt.column(0);
+        Value v;
+        stmt.columnInto(0, v);
         if (const auto *n = std::get_if<std::int64_t>(&v))
             rowid = *n;
     }
@@ -297,8 +284,8 @@ Statement *TreeCursor::updateStatement(std::span<const std::pair<Field, Value>> 
 {
     std::string id;
     for (const auto &[f, v] : values) {
-        if (f == Field::KeyInd) {
-            fail("KeyInd is never written");
+        if (f == Field::KeyInd || fieldIndex(f) >= kFieldCount) {
+            fail(f == Field::KeyInd ? "KeyInd is never written" : "no such field");
             return nullptr;
         }
         id += static_cast<char>('a' + fieldIndex(f));
@@ -306,17 +293,11 @@ Statement *TreeCursor::updateStatement(std::span<const std::pair<Field, Value>> 
     if (auto it = m_updates.find(id); it != m_updates.end())
         return &it->second;
 
-    // Field names come from the fixed list in format.h, never from data.
-    std::string sql = "UPDATE TbTree SET ";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i)
-            sql += ", ";
-        sql += fieldName(values[i].first);
-        sql += " = ?" + std::to_string(i + 1);
-    }
-    sql += " WHERE KeyInd = ?" + std::to_string(values.size() + 1);
+    std::vector<Field> fields;
+    for (const auto &[f, v] : values)
+        fields.push_back(f);
     Statement stmt;
-    if (!stmt.prepare(m_connection->handle(), sql)) {
+    if (!stmt.prepare(m_connection->handle(), sql::update(fields))) {
         fail(stmt.error());
         return nullptr;
     }

@@ -50,11 +50,20 @@ public:
     bool positionOn(std::int32_t key);
 
     // Finds the first record whose current-index fields equal values, the
-    // smallest KeyInd among equals. A value may be Null: it matches Null.
-    // Seeking bool true on "KeySel" matches any value that reads as True.
-    // Not found: at end, and false. Needs one value per index field.
+    // smallest KeyInd among equals. A value may be Null: it matches Null. On
+    // "KeySel" the one value sought is bool true, which matches any value that
+    // reads as True; any other value is refused. Not found: at end, and false.
+    // Needs one value per index field.
     bool seek(std::span<const Value> values);
     bool seek(std::initializer_list<Value> values) { return seek(std::span(values.begin(), values.size())); }
+
+    // Finds the first free record, the smallest key among them: KeyPar and
+    // KeyNxt both Null, a key other than 0 and 1, and no other record naming
+    // it in KeyPar, KeyChi, KeyPrw or KeyNxt, so that no tree holds it. Reads
+    // only records whose KeyPar and KeyNxt are Null. Works in whatever index
+    // is current, and keeps it. Not found: at end, and false (lastError()
+    // set only when the file could not be read).
+    bool seekFree();
 
     bool atEnd() const { return !m_current.has_value(); }
 
@@ -95,10 +104,14 @@ public:
     void setLoadObserver(std::function<void(std::int64_t key)> observer) { m_observer = std::move(observer); }
 
 private:
+    // Positions in kTreeIndexes.
     enum Index { ByKeyInd, ByKeySel, ByParNxt, IndexCount };
+    static_assert(IndexCount == kTreeIndexes.size() && kTreeIndexes[ByKeySel].name == "KeySel"
+                  && kTreeIndexes[ByParNxt].name == "ParNxt");
 
     bool load(std::int64_t rowid);
     bool loadFrom(Statement &stmt);
+    const Value *current(Field f) const;
     bool fail(std::string message);
     bool failFrom(const Statement &stmt);
     Statement *updateStatement(std::span<const std::pair<Field, Value>> values);
@@ -109,13 +122,13 @@ private:
     std::array<Value, kFieldCount> m_row{};
 
     Statement m_byKey;
-    Statement m_seekSelTrue;
-    Statement m_seekSel;
+    Statement m_seekSelected;
     Statement m_seekParNxt;
+    Statement m_seekFree;
     std::array<Statement, IndexCount> m_first;
     std::array<Statement, IndexCount> m_last;
     Statement m_insert;
-    std::map<std::string, Statement> m_updates; // by the list of field numbers
+    std::map<std::string, Statement> m_updates; // by the list of fields, one letter each
     std::string m_error;
     std::function<void(std::int64_t)> m_observer;
 };

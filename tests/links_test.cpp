@@ -4,11 +4,13 @@
 #include "store/allocation.h"
 #include "store/links.h"
 #include "store/mod_base.h"
+#include "store/sql.h"
 #include "tests/support/test_store.h"
 #include "tests/support/tree_check.h"
 #include "tests/support/write_log.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <functional>
 #include <limits>
@@ -60,8 +62,9 @@ TEST_P(LinkWrites, WritesExactlyTheListedFieldsInOrder)
     GetParam().op();
     EXPECT_EQ(log.read(), GetParam().expected);
     const auto check = testing_support::checkTree(ts);
-    if (GetParam().consistentAfter)
+    if (GetParam().consistentAfter) {
         EXPECT_TRUE(check.ok()) << check.report();
+    }
     EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
 }
 
@@ -184,6 +187,114 @@ TEST_F(LinksTest, NewItemReusesTheFirstFreeRecordAndKeepsItsText)
     EXPECT_EQ(ts.field(12, "Expand"), "1");
     EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
     EXPECT_EQ(NewItem(), 13); // no free record left
+}
+
+// Records another tool left with KeyPar and KeyNxt Null that are still in
+// use: taking one for a new item would pull it out of its chain, or for the
+// root cut the whole tree off. Each case starts from kTree plus records 12
+// and 13 with both links Null, and makes one record a trap that comes before
+// the first record that is really free (or, where 12 and 13 are given links
+// too, before the append of 14).
+struct FreeCase {
+    const char *name;
+    const char *sql;
+    std::int32_t expected; // the key NewItem returns
+    friend void PrintTo(const FreeCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class NewItemSkips : public LinksTest, public ::testing::WithParamInterface<FreeCase> {};
+
+TEST_P(NewItemSkips, RecordsStillInUseAndTakesTheNextFreeOne)
+{
+    start(kTree, std::string("INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt, KeyTxt) VALUES (12, NULL, NULL, 'twelve'), "
+                             "(13, NULL, NULL, 'thirteen');")
+                     + GetParam().sql);
+    const std::int32_t key = NewItem();
+    EXPECT_EQ(key, GetParam().expected);
+    const Write reused = w(GetParam().expected, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeyRef", "0"},
+                                                 {"KeyChi", "0"}, {"RefCut", "0"}});
+    EXPECT_EQ(log.read(), (Writes{GetParam().expected == 14 ? appended(14) : reused}));
+    EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
+    EXPECT_EQ(modBase::rsTree.key(store::Field::KeyInd), key);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NewItem, NewItemSkips,
+    ::testing::Values(
+        FreeCase{"NamedByNobody", "", 12},
+        FreeCase{"NamedOnlyByItself", "UPDATE TbTree SET KeyChi = 12, KeyPrw = 12 WHERE KeyInd = 12", 12},
+        FreeCase{"NamedByAnUnlinkedRecordsKeyPar", "UPDATE TbTree SET KeyPar = 12 WHERE KeyInd = 8", 13},
+        FreeCase{"NamedByKeyChi", "UPDATE TbTree SET KeyChi = 12 WHERE KeyInd = 8", 13},
+        FreeCase{"NamedByKeyPrw", "UPDATE TbTree SET KeyPrw = 12 WHERE KeyInd = 8", 13},
+        FreeCase{"NamedByKeyNxt", "UPDATE TbTree SET KeyNxt = 12 WHERE KeyInd = 8", 13},
+        FreeCase{"NamedByAFreeRecord", "UPDATE TbTree SET KeyChi = 12 WHERE KeyInd = 13", 13},
+        // Items of the tree itself with KeyPar and KeyNxt emptied.
+        FreeCase{"RootWithNullLinks",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL WHERE KeyInd = 1; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd IN (12, 13)",
+                 14},
+        FreeCase{"RecordZeroWithNullLinks",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL WHERE KeyInd = 0; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd IN (12, 13)",
+                 14},
+        // Nothing names these two, yet they are key 0 and the root.
+        FreeCase{"LoneRootWithNullLinks",
+                 "DELETE FROM TbTree WHERE KeyInd BETWEEN 2 AND 10; "
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL, KeyChi = 0 WHERE KeyInd = 1; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd IN (12, 13)",
+                 14},
+        FreeCase{"RecordZeroNamedByNobody",
+                 "DELETE FROM TbTree WHERE KeyInd BETWEEN 2 AND 10; "
+                 "UPDATE TbTree SET KeyPar = NULL, KeyChi = NULL, KeyPrw = NULL, KeyNxt = NULL WHERE KeyInd IN (0, 1); "
+                 "UPDATE TbTree SET KeyPar = 99, KeyChi = 99, KeyPrw = 99, KeyNxt = 99 WHERE KeyInd IN (12, 13)",
+                 14},
+        // 7 is the only child of 3: only 3's KeyChi names it.
+        FreeCase{"OnlyChildNamedByItsParent",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL WHERE KeyInd = 7; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd = 12",
+                 13},
+        // 10 is the last child of 2 and has no children: only 6's KeyNxt names it.
+        FreeCase{"LastChildNamedByItsPreviousSibling",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL WHERE KeyInd = 10; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd = 12",
+                 13},
+        // 5 is the first child of 2: its parent's KeyChi and 6's KeyPrw name it.
+        FreeCase{"FirstChildNamedByItsParentAndNextSibling",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL WHERE KeyInd = 5; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd = 12",
+                 13},
+        // 3 keeps its child 7, whose KeyPar names it; nothing else does once
+        // 3 is out of the root's chain.
+        FreeCase{"ParentNamedByItsChild",
+                 "UPDATE TbTree SET KeyPar = NULL, KeyNxt = NULL, KeyPrw = 0 WHERE KeyInd = 3; "
+                 "UPDATE TbTree SET KeyNxt = 4 WHERE KeyInd = 2; UPDATE TbTree SET KeyPrw = 2 WHERE KeyInd = 4; "
+                 "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0 WHERE KeyInd = 12",
+                 13}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Every insert command looks for a free record first, so on a large store
+// with none the look must not read the table.
+TEST(SeekFree, OnAStoreWithoutFreeRecordsReadsNoRecords)
+{
+    TestStore ts;
+    ts.create({{1, 0}});
+    ts.exec("WITH RECURSIVE n(k) AS (SELECT 2 UNION ALL SELECT k + 1 FROM n WHERE k < 20001) "
+            "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt) "
+            "SELECT k, 1, k - 1, CASE WHEN k < 20001 THEN k + 1 ELSE 0 END FROM n; "
+            "UPDATE TbTree SET KeyChi = 2 WHERE KeyInd = 1; UPDATE TbTree SET KeyPrw = 0 WHERE KeyInd = 2");
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(ts.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt *stmt = nullptr;
+    const std::string_view sql = store::sql::kSeekFree;
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+    // A scan of 20,000 records takes tens of thousands of steps; a look-up on
+    // "ParNxt" that finds nothing, a few dozen.
+    EXPECT_LT(sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_VM_STEP, 0), 200);
+    EXPECT_EQ(sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_FULLSCAN_STEP, 0), 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close_v2(db);
 }
 
 TEST_F(LinksTest, NewItemDoesNotReuseADeletedItem)

@@ -5,6 +5,8 @@
 #include "store/tree_cursor.h"
 #include "tests/support/test_store.h"
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -316,9 +318,10 @@ TEST_F(TreeCursorTest, SeekOnParNxtMatchesNullOnlyToNullAndFindsSmallestKey)
     }
 }
 
-TEST_F(TreeCursorTest, SeekWithWrongNumberOfValuesFails)
+TEST_F(TreeCursorTest, SeekWithValuesTheIndexCannotTakeFails)
 {
     createWithGaps(ts);
+    ts.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 5");
     openCursor();
     const struct {
         const char *index;
@@ -326,6 +329,8 @@ TEST_F(TreeCursorTest, SeekWithWrongNumberOfValuesFails)
     } cases[] = {
         {"KeyInd", {}}, {"KeyInd", {num(1), num(0)}}, {"KeySel", {}}, {"KeySel", {Value(true), Value(true)}},
         {"ParNxt", {}}, {"ParNxt", {num(1)}},        {"ParNxt", {num(0), num(0), num(0)}},
+        // "KeySel" is sought for True alone, never for what merely equals it.
+        {"KeySel", {Value(false)}}, {"KeySel", {num(1)}}, {"KeySel", {kNull}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.index) + " with " + std::to_string(c.values.size()));
@@ -542,6 +547,37 @@ TEST_F(TreeCursorTest, WriteScopeReachesFileOnlyWhenItEnds)
     }
     EXPECT_EQ(ts.field(5, "KeyTxt"), "'inside'");
     EXPECT_EQ(ts.field(30, "KeyInd"), "30");
+}
+
+// Another program reading the file keeps a write scope from committing: what
+// it changed is rolled back and reported lost; a scope that changed nothing
+// has nothing to lose.
+TEST_F(TreeCursorTest, ARefusedCommitLosesOnlyWhatTheScopeChanged)
+{
+    createWithGaps(ts);
+    openCursor();
+    sqlite3_busy_timeout(cn->handle(), 10);
+    sqlite3 *reader = nullptr;
+    sqlite3_open_v2(ts.path().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM TbTree", nullptr, nullptr, nullptr), SQLITE_OK);
+    {
+        TransactionScope reading(cn.get(), TransactionScope::Kind::Write);
+        ASSERT_TRUE(reading.active());
+        ASSERT_TRUE(cur.positionOn(5));
+        EXPECT_TRUE(reading.commit());
+    }
+    EXPECT_FALSE(cn->inTransaction());
+    {
+        TransactionScope writing(cn.get(), TransactionScope::Kind::Write);
+        ASSERT_TRUE(cur.positionOn(5));
+        ASSERT_TRUE(cur.update(Field::KeyTxt, str("lost")));
+        EXPECT_FALSE(writing.commit());
+        EXPECT_NE(cn->lastError(), "");
+    }
+    EXPECT_FALSE(cn->inTransaction());
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    EXPECT_EQ(ts.field(5, "KeyTxt"), "'five'");
 }
 
 TEST_F(TreeCursorTest, NestedScopeJoinsTheOuterOne)

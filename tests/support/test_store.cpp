@@ -103,27 +103,49 @@ std::vector<Links> linksOf(const std::vector<Item> &items)
 
 void TestStore::create(const std::vector<Item> &items, const std::vector<std::pair<std::string, std::string>> &commands)
 {
-    std::string sql = std::string(store::kSchemaSql) + "BEGIN; INSERT INTO TbTree (KeyInd) VALUES (0);";
+    exec(std::string(store::kSchemaSql) + "INSERT INTO TbTree (KeyInd) VALUES (0);");
+    ASSERT_EQ(sqlite3_exec(db(), "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(m_db);
+    sqlite3_stmt *insert = nullptr;
+    auto run = [&] {
+        EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE) << sqlite3_errmsg(m_db);
+        sqlite3_reset(insert);
+    };
     const auto links = linksOf(items);
+    ASSERT_EQ(sqlite3_prepare_v2(db(),
+                                 "INSERT INTO TbTree (KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, Expand) "
+                                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                                 -1, &insert, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(m_db);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Item &it = items[i];
         const Links &l = links[i];
-        char *row = sqlite3_mprintf(
-            "INSERT INTO TbTree (KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, Expand) "
-            "VALUES (%d, %d, %d, %d, %d, %Q, %d, %d);",
-            l.key, l.par, l.chi, l.prw, l.nxt, it.text ? it.text->c_str() : nullptr, it.selected ? 1 : 0,
-            it.expand ? 1 : 0);
-        sql += row;
-        sqlite3_free(row);
+        const std::int32_t numbers[] = {l.key, l.par, l.chi, l.prw, l.nxt};
+        for (int n = 0; n < 5; ++n)
+            sqlite3_bind_int(insert, n + 1, numbers[n]);
+        if (it.text)
+            sqlite3_bind_text(insert, 6, it.text->c_str(), -1, SQLITE_TRANSIENT);
+        else
+            sqlite3_bind_null(insert, 6);
+        sqlite3_bind_int(insert, 7, it.selected ? 1 : 0);
+        sqlite3_bind_int(insert, 8, it.expand ? 1 : 0);
+        run();
     }
+    sqlite3_finalize(insert);
+    insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db(), "INSERT INTO tbCmd (CmdPict, CmdAbout) VALUES (?1, ?2)", -1, &insert, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(m_db);
     for (const auto &[pict, about] : commands) {
-        char *row = sqlite3_mprintf("INSERT INTO tbCmd (CmdPict, CmdAbout) VALUES (%Q, %Q);", pict.c_str(),
-                                    about.c_str());
-        sql += row;
-        sqlite3_free(row);
+        sqlite3_bind_text(insert, 1, pict.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, about.c_str(), -1, SQLITE_TRANSIENT);
+        run();
     }
-    sql += "COMMIT;";
-    exec(sql);
+    sqlite3_finalize(insert);
+    char *message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db(), "COMMIT", nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    closeDb();
 }
 
 std::string TestStore::field(std::int32_t key, const std::string &name)

@@ -1,5 +1,6 @@
 #include "tests/support/tree_check.h"
 
+#include "store/check.h"
 #include "tests/support/test_store.h"
 
 #include <sqlite3.h>
@@ -41,11 +42,6 @@ std::map<std::int64_t, Row> readRows(TestStore &store)
     return rows;
 }
 
-std::string str(const std::optional<std::int64_t> &v)
-{
-    return v ? std::to_string(*v) : "NULL";
-}
-
 } // namespace
 
 std::string TreeCheck::report() const
@@ -59,56 +55,14 @@ std::string TreeCheck::report() const
 TreeCheck checkTree(TestStore &store)
 {
     TreeCheck check;
-    const auto rows = readRows(store);
-    auto problem = [&](std::int64_t key, const std::string &what) {
-        check.problems.push_back("item " + std::to_string(key) + ": " + what);
-    };
-    const auto root = rows.find(1);
-    if (root == rows.end()) {
-        check.problems.push_back("no root record");
+    std::string error;
+    const auto result = store::checkLinks(store.path(), &error);
+    if (!result) {
+        check.problems.push_back("cannot read the store: " + error);
         return check;
     }
-    if (root->second.par != 0 || root->second.prw != 0 || root->second.nxt != 0)
-        problem(1, "root links KeyPar/KeyPrw/KeyNxt are not all 0");
-    if (!rows.contains(0))
-        check.problems.push_back("no record 0");
-
-    // Iterative walk: (parent, first child) pairs to visit.
-    check.reachable.insert(1);
-    std::vector<std::int64_t> parents{1};
-    while (!parents.empty()) {
-        const std::int64_t parent = parents.back();
-        parents.pop_back();
-        std::optional<std::int64_t> at = rows.at(parent).chi;
-        std::int64_t prev = 0;
-        if (!at) {
-            problem(parent, "KeyChi is NULL");
-            continue;
-        }
-        while (*at != 0) {
-            const auto it = rows.find(*at);
-            if (it == rows.end()) {
-                problem(prev ? prev : parent, "links to missing record " + std::to_string(*at));
-                break;
-            }
-            if (!check.reachable.insert(static_cast<std::int32_t>(*at)).second) {
-                problem(*at, "reached twice");
-                break;
-            }
-            const Row &r = it->second;
-            if (r.par != parent)
-                problem(*at, "KeyPar " + str(r.par) + " but it is a child of " + std::to_string(parent));
-            if (r.prw != prev)
-                problem(*at, "KeyPrw " + str(r.prw) + " but the previous sibling is " + std::to_string(prev));
-            parents.push_back(*at);
-            prev = *at;
-            if (!r.nxt) {
-                problem(*at, "KeyNxt is NULL");
-                break;
-            }
-            at = r.nxt;
-        }
-    }
+    check.problems = result->problems;
+    check.reachable.insert(result->reachable.begin(), result->reachable.end());
     return check;
 }
 

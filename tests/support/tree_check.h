@@ -9,12 +9,11 @@ namespace testing_support {
 
 class TestStore;
 
-// Walks the tree from the root in the file and checks every rule between the
-// records it reaches: the root's links, KeyPar naming the parent, the first
-// child's KeyPrw 0, both directions of every sibling link, chains ending in
-// 0, every link naming a record, no item reached twice. Run after every
-// structural operation in tests, it catches a half-mended chain wherever it
-// is, without restating what the operation should have written.
+// The store's link checker (store/check.h) on a test's file: every rule
+// between the records reachable from the root, and the one selected item. Run
+// after every structural operation in tests, it catches a half-mended chain
+// wherever it is, without restating what the operation should have written.
+// A file that cannot be read is one problem.
 struct TreeCheck {
     std::vector<std::string> problems;
     std::set<std::int32_t> reachable; // every item linked below the root, root included
