@@ -1,16 +1,17 @@
 #include "app/frm_tree.h"
 
+#include "commands/toolbar.h"
 #include "toolkit/artwork.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
 #include "toolkit/text_box.h"
 #include "toolkit/tool_bar.h"
 #include "toolkit/twips.h"
-#include "commands/toolbar.h"
 #include "view/expand.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
+#include "view/user_action.h"
 
 #include <QAction>
 #include <QIcon>
@@ -91,28 +92,39 @@ void frmTree::Form_Load()
     modTree::ShowTree();
 }
 
+// Each handler is one user action: one transaction, committed on return.
+
 void frmTree::Toolbar1_ButtonClick(QAction *button)
 {
-    if (button)
+    const modTree::UserAction action("command");
+    if (button && action.mayRun())
         modTree::ButtonClick(button->data().toInt());
 }
 
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)
 {
-    modTree::NodeClick(node);
+    const modTree::UserAction action("click");
+    if (action.mayRun())
+        modTree::NodeClick(node);
 }
 
 void frmTree::TreeV_Expand(const toolkit::TreeNode &node)
 {
-    modTree::ExpandNode(node);
+    const modTree::UserAction action("opening");
+    if (action.mayRun())
+        modTree::ExpandNode(node);
 }
 
 void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
 {
-    modTree::CollapseNode(node);
+    const modTree::UserAction action("closing");
+    if (action.mayRun())
+        modTree::CollapseNode(node);
 }
 
 void frmTree::txtItem_Change()
 {
-    modTree::TextChange();
+    const modTree::UserAction action("keystroke");
+    if (action.mayRun())
+        modTree::TextChange();
 }

@@ -1,12 +1,7 @@
 #include "commands/toolbar.h"
 
-#include "toolkit/runtime.h"
-#include "commands/insert.h"
-#include "commands/move.h"
-#include "store/connection.h"
-#include "store/links.h"
 #include "store/mod_base.h"
-#include "view/show_tree.h"
+#include "toolkit/runtime.h"
 
 #include <QAction>
 #include <QIcon>
@@ -34,40 +29,7 @@ void loadPicture(toolkit::ImageList *list, int index, const QString &folder, con
     if (!list || name.isEmpty())
         return; // no file named: no picture
     if (const auto picture = toolkit::loadPicture(folder + name))
-        list->add(index, QString::number(index) + QLatin1Char('K'), *picture);
-}
-
-void runCommand(int button, std::int32_t selected)
-{
-    switch (button) {
-    case CmdAddBefore:
-        AddBefore(selected);
-        break;
-    case CmdAddAfter:
-        AddAfter(selected);
-        break;
-    case CmdAddChild:
-        AddChild(selected);
-        break;
-    case CmdMoveUp:
-        MoveUp(selected);
-        break;
-    case CmdMoveDown:
-        MoveDown(selected);
-        break;
-    case CmdMoveOut:
-        MoveOut(selected);
-        break;
-    case CmdMoveIn:
-        MoveIn(selected);
-        break;
-    case CmdDelete:
-        UnlinkItem(selected);
-        ShowTree();
-        break;
-    default:
-        break;
-    }
+        list->add(index, *picture);
 }
 
 } // namespace
@@ -120,8 +82,9 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
 
 void ButtonClick(int button)
 {
-    if (button == CmdRefresh) {
-        ShowTree();
+    const CommandRow *command = FindCommand(button);
+    if (command && !command->needsSelection) {
+        command->procedure(0);
         return;
     }
     if (rsTree.index() != store::kIndexKeySel)
@@ -130,20 +93,8 @@ void ButtonClick(int button)
     const auto selected = found ? rsTree.key(Field::KeyInd) : std::nullopt;
     // Back to the normal index on every path, so a later rebuild reads by key.
     rsTree.setIndex(store::kIndexKeyInd);
-    if (!selected)
-        return;
-    if (button == CmdQuit)
-        toolkit::endProgram(); // every change is already in the file
-    if (button < CmdAddBefore || button > CmdDelete)
-        return; // a button without a command
-    // One transaction per command: a crash or a kill half way through leaves
-    // the file as it was before the command, never a half-mended chain.
-    store::TransactionScope command(rsTree.connection(), store::TransactionScope::Kind::Write);
-    if (!command.active())
-        return; // another program holds the file: better nothing than half a command
-    runCommand(button, *selected);
-    if (!command.commit())
-        ShowTree(); // rolled back: show the table as it now is, not the change that was lost
+    if (selected && command && command->procedure)
+        command->procedure(*selected);
 }
 
 } // namespace modTree

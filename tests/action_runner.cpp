@@ -1,15 +1,24 @@
-// A child process for tests that must see the program die or end: runs one
-// toolbar command on the store in a folder, with no window.
+// A child process for tests that must see the program die or end: starts the
+// window on the store in a folder, offscreen, and performs one user action
+// through the window's own handlers.
 //
-//   command_runner DIR BUTTON
+//   action_runner DIR command N    a click on toolbar button N
+//   action_runner DIR click K      a click on the node of item K
+//   action_runner DIR open K       opens the node of item K
 //
 // The store may hold triggers that call die(), a function only this process
-// has: it kills the process on the spot, in the middle of the command.
-// Exit codes: 0 when the command ended the program, 3 when the click returned.
+// has: it kills the process on the spot, in the middle of the action.
+// Exit codes: 0 when the action ended the program, 3 when it returned, 2 for
+// a bad call.
 
-#include "commands/toolbar.h"
+#include "app/frm_tree.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
+#include "toolkit/keyed_tree.h"
+#include "view/tree_state.h"
+
+#include <QAction>
+#include <QApplication>
 
 #include <sqlite3.h>
 
@@ -29,17 +38,37 @@ void die(sqlite3_context *, int, sqlite3_value **)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s DIR BUTTON\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s DIR command N | DIR click KEY | DIR open KEY\n", argv[0]);
         return 2;
     }
-    const auto report = modBase::OpenBase(argv[1]);
-    if (!report.ok()) {
-        std::fprintf(stderr, "%s\n", report.message().c_str());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    frmTree window(QString::fromLocal8Bit(argv[1]));
+    window.Form_Load();
+    if (!window.openReport().ok()) {
+        std::fprintf(stderr, "%s\n", window.openReport().message().c_str());
         return 2;
     }
     sqlite3_create_function(modBase::rsTree.connection()->handle(), "die", 0, SQLITE_UTF8, nullptr, die, nullptr,
                             nullptr);
-    modTree::ButtonClick(std::atoi(argv[2]));
+    const int n = std::atoi(argv[3]);
+    const std::string action = argv[2];
+    if (action == "command") {
+        // The button as FillToolbar makes it; the store need not have a toolbar.
+        QAction button;
+        button.setData(n);
+        window.Toolbar1_ButtonClick(&button);
+        return 3;
+    }
+    const toolkit::TreeNode node = window.TreeV->find(modTree::ItemNode(n));
+    if (!node.isValid())
+        return 2;
+    if (action == "click")
+        window.TreeV_NodeClick(node);
+    else if (action == "open" && !node.isExpanded())
+        node.setExpanded(true); // raises the expand event, as the user's opening does
+    else
+        return 2;
     return 3;
 }

@@ -28,7 +28,7 @@ TEST_P(ButtonPicture, HasSizeSilverBackgroundAndAGlyph)
 {
     for (bool highlighted : {false, true}) {
         SCOPED_TRACE(highlighted ? "highlighted" : "normal");
-        const QImage image = artwork::drawButtonPicture(GetParam(), highlighted);
+        const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), highlighted);
         ASSERT_EQ(image.size(), QSize(kPictureSize, kPictureSize));
         EXPECT_EQ(image.format(), QImage::Format_RGB32);
         const int last = kPictureSize - 1;
@@ -49,7 +49,7 @@ TEST_P(ButtonPicture, HasSizeSilverBackgroundAndAGlyph)
 TEST_P(ButtonPicture, HasNoSilverHoles)
 {
     for (bool highlighted : {false, true}) {
-        const QImage image = artwork::drawButtonPicture(GetParam(), highlighted);
+        const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), highlighted);
         for (int y = 1; y < kPictureSize - 1; ++y) {
             for (int x = 1; x < kPictureSize - 1; ++x) {
                 if (image.pixel(x, y) != kTransparent)
@@ -67,8 +67,8 @@ TEST_P(ButtonPicture, HasNoSilverHoles)
 
 TEST_P(ButtonPicture, HighlightedDiffersFromNormal)
 {
-    EXPECT_NE(artwork::drawButtonPicture(GetParam(), false),
-              artwork::drawButtonPicture(GetParam(), true));
+    EXPECT_NE(artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), false),
+              artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), true));
 }
 
 TEST_P(ButtonPicture, SurvivesBmpRoundTrip)
@@ -77,7 +77,7 @@ TEST_P(ButtonPicture, SurvivesBmpRoundTrip)
     ASSERT_TRUE(dir.isValid());
     for (bool highlighted : {false, true}) {
         SCOPED_TRACE(highlighted ? "highlighted" : "normal");
-        const QImage image = artwork::drawButtonPicture(GetParam(), highlighted);
+        const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), highlighted);
         const QString path = dir.filePath(QStringLiteral("picture.bmp"));
         ASSERT_TRUE(image.save(path, "BMP"));
         QImage loaded;
@@ -96,22 +96,22 @@ TEST_P(ButtonPicture, SurvivesBmpRoundTrip)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCommands, ButtonPicture,
-                         ::testing::Range(artwork::kFirstCommand, artwork::kLastCommand + 1));
+INSTANTIATE_TEST_SUITE_P(AllGlyphs, ButtonPicture, ::testing::Range(0, artwork::kGlyphCount));
 
 TEST(ButtonPictures, NormalSetIsPairwiseDistinct)
 {
-    for (int a = artwork::kFirstCommand; a <= artwork::kLastCommand; ++a)
-        for (int b = a + 1; b <= artwork::kLastCommand; ++b)
-            EXPECT_NE(artwork::drawButtonPicture(a, false), artwork::drawButtonPicture(b, false))
+    using artwork::Glyph;
+    for (int a = 0; a < artwork::kGlyphCount; ++a)
+        for (int b = a + 1; b < artwork::kGlyphCount; ++b)
+            EXPECT_NE(artwork::drawButtonPicture(Glyph(a), false), artwork::drawButtonPicture(Glyph(b), false))
                 << a << " vs " << b;
 }
 
-TEST(ButtonPictures, OutOfRangeCommandIsPlainSilver)
+TEST(ButtonPictures, OutOfRangeGlyphIsPlainSilver)
 {
-    for (int command : {0, -1, artwork::kLastCommand + 1, 1000}) {
+    for (int command : {-1, artwork::kGlyphCount, 1000}) {
         for (bool highlighted : {false, true}) {
-            const QImage image = artwork::drawButtonPicture(command, highlighted);
+            const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(command), highlighted);
             ASSERT_EQ(image.size(), QSize(kPictureSize, kPictureSize)) << command;
             EXPECT_EQ(glyphPixels(image), 0) << command;
         }

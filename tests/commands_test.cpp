@@ -2,18 +2,14 @@
 // tree they leave, the cases where they must do nothing, and atomicity when
 // the program dies half way.
 
-#include "toolkit/keyed_tree.h"
-#include "toolkit/text_box.h"
 #include "commands/toolbar.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "view/selection.h"
 #include "view/tree_state.h"
-
-#include <QProcess>
-
-#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -172,7 +168,7 @@ TEST_F(CommandsTest, InsertShowsTheNewItemSelectedAndLeavesTheTextBoxAlone)
     EXPECT_TRUE(added.isSelected());
     EXPECT_EQ(added.foreColor(), 255);
     EXPECT_TRUE(window->TreeV->indexOf(added).isValid());
-    EXPECT_EQ(window->txtItem->tag(), "6K");
+    EXPECT_EQ(testing_support::tagText(*window->txtItem), "6K");
 }
 
 TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
@@ -309,88 +305,6 @@ TEST_F(CommandsTest, RandomCommandsKeepTheTreeWhole)
                 target.setExpanded(!target.isExpanded());
         }
     }
-}
-
-// Another program holding the file: a command must not be half written,
-// and the view must not show what was not stored.
-TEST_F(CommandsTest, ACommandThatCannotBeCommittedLeavesTableAndViewAsBefore)
-{
-    startWith(6);
-    sqlite3 *reader = nullptr;
-    sqlite3_open_v2(store.path().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
-    // An open read transaction keeps the command from committing.
-    sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM TbTree;", nullptr, nullptr, nullptr);
-    ButtonClick(CmdMoveUp);
-    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(reader);
-    EXPECT_EQ(outline(), kBefore);
-    EXPECT_EQ(store.field(6, "KeySel"), "1");
-    EXPECT_EQ(node("2K").firstChild().key(), "5K") << "the view shows a move that was not stored";
-    EXPECT_TRUE(node("6K").isSelected());
-    expectConsistent();
-}
-
-TEST_F(CommandsTest, ACommandThatCannotGetTheFileDoesNothing)
-{
-    startWith(6);
-    sqlite3 *writer = nullptr;
-    sqlite3_open_v2(store.path().c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    const toolkit::TreeNode six = node("6K");
-    ButtonClick(CmdAddAfter);
-    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(writer);
-    EXPECT_TRUE(log.read().empty());
-    EXPECT_TRUE(six.isValid()) << "the view was rebuilt for a command that did not run";
-    EXPECT_EQ(outline(), kBefore);
-}
-
-// The program killed between a command's unlink and its link: the file is as
-// before the command, never a broken chain.
-TEST(CommandAtomicity, KillInTheMiddleOfAMoveLeavesTheFileAsBefore)
-{
-    testing_support::TestStore store;
-    store.create(kTree);
-    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6;"
-               // LinkBefore's first write, after UnlinkItem has done all of its own.
-               "CREATE TRIGGER killer AFTER UPDATE OF KeyPrw ON TbTree WHEN NEW.KeyInd = 5 AND NEW.KeyPrw = 6 "
-               "BEGIN SELECT die(); END;");
-    const auto before = store.dump();
-
-    QProcess runner;
-    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdMoveUp)});
-    ASSERT_TRUE(runner.waitForFinished(20000));
-    ASSERT_EQ(runner.exitStatus(), QProcess::CrashExit) << "the command was not interrupted: "
-                                                        << runner.readAllStandardError().toStdString();
-
-    // Opening the file rolls the interrupted command back.
-    EXPECT_EQ(store.dump(), before);
-    const auto check = testing_support::checkTree(store);
-    EXPECT_TRUE(check.ok()) << check.report();
-    EXPECT_EQ(store.count("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check <> 'ok'"), 0);
-
-    // Without the trigger the same command completes.
-    store.exec("DROP TRIGGER killer");
-    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdMoveUp)});
-    ASSERT_TRUE(runner.waitForFinished(20000));
-    EXPECT_EQ(runner.exitCode(), 3);
-    EXPECT_EQ(testing_support::outline(store), (Outline{"2@1", "6@2", "5@2", "10@2", "3@1", "7@2", "4@1"}));
-}
-
-TEST(CommandQuit, QuitEndsTheProgramOnlyWithAnItemSelected)
-{
-    testing_support::TestStore store;
-    store.create(kTree);
-    QProcess runner;
-    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdQuit)});
-    ASSERT_TRUE(runner.waitForFinished(20000));
-    EXPECT_EQ(runner.exitCode(), 3) << "quit acted without a selected item";
-
-    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 4");
-    runner.start(BRANCHKEEPER_COMMAND_RUNNER, {QString::fromStdString(store.directory()), QString::number(CmdQuit)});
-    ASSERT_TRUE(runner.waitForFinished(20000));
-    EXPECT_EQ(runner.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(runner.exitCode(), 0);
 }
 
 } // namespace

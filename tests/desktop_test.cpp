@@ -1,9 +1,9 @@
 // The window framed by a window manager, as a user sees it.
 
+#include "tests/support/gui_fixture.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "toolkit/twips.h"
-#include "tests/support/gui_fixture.h"
 #include "view/show_tree.h"
 
 #include <QApplication>

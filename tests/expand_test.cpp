@@ -2,9 +2,9 @@
 // the view is rebuilt, and that rebuilding from inside the view's own event is
 // safe (run under AddressSanitizer in CI).
 
-#include "toolkit/keyed_tree.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
+#include "toolkit/keyed_tree.h"
 #include "view/expand.h"
 #include "view/selection.h"
 #include "view/show_tree.h"

@@ -1,10 +1,10 @@
 // Clicking and typing through the real widgets, and exactly what reaches the
 // file for each.
 
-#include "toolkit/keyed_tree.h"
-#include "toolkit/text_box.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
@@ -12,9 +12,12 @@
 #include <QProcess>
 #include <QTest>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 using testing_support::GuiTest;
+using testing_support::TestStore;
 using testing_support::Item;
 using testing_support::Write;
 using testing_support::Writes;
@@ -46,7 +49,7 @@ TEST_F(SelectionTest, ClickWritesExactlyTheTwoMarksAndFillsTheTextBox)
     click("4K");
     EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(4, true)}));
     EXPECT_EQ(window->txtItem->text(), "four");
-    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
     EXPECT_EQ(colour("3K"), 0);
     EXPECT_EQ(colour("4K"), 255);
     EXPECT_TRUE(node("4K").isSelected());
@@ -91,6 +94,77 @@ TEST_F(SelectionTest, KeystrokesWriteTheWholeTextOncePerChangeAndShowItOnTheNode
     EXPECT_EQ(node("4K").text(), "fourab");
 }
 
+// Filling the text box on a click raises its change event while the tag still
+// names the node clicked before: that event must not write.
+TEST_F(SelectionTest, ClickingFromNodeToNodeWritesNoTextIntoEither)
+{
+    startLogged(kTree);
+    click("4K");
+    log.clear();
+    click("6K");
+    click("4K");
+    EXPECT_EQ(log.read(), (Writes{sel(4, false), sel(6, true), sel(6, false), sel(4, true)}));
+    EXPECT_EQ(store.field(4, "KeyTxt"), "'four'");
+    EXPECT_EQ(store.field(6, "KeyTxt"), "'six'");
+}
+
+// Other tools and imports write texts of any length, with line breaks and
+// tabs; the text box shows them whole and a keystroke adds one character.
+struct TextCase {
+    const char *name;
+    std::string text;
+    friend void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class StoredText : public SelectionTest, public ::testing::WithParamInterface<TextCase> {};
+
+std::string storedText(TestStore &store, std::int32_t key)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(store.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT KeyTxt FROM TbTree WHERE KeyInd = ?1", -1, &stmt, nullptr);
+    sqlite3_bind_int(stmt, 1, key);
+    std::string text;
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        text.assign(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
+                    static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return text;
+}
+
+TEST_P(StoredText, IsShownWholeAndOneKeystrokeAddsOneCharacter)
+{
+    const std::string &text = GetParam().text;
+    startLogged({{1, 0}, {2, 1, false, text}});
+    click("2K");
+    // Compared as booleans: a failure would print a hundred thousand characters.
+    EXPECT_TRUE(window->txtItem->text().toStdString() == text) << window->txtItem->text().size() << " characters";
+    log.clear();
+    type("x");
+    EXPECT_EQ(log.read().size(), 1u);
+    const std::string stored = storedText(store, 2);
+    EXPECT_TRUE(stored == text + "x") << stored.size() << " bytes stored of " << text.size() + 1;
+}
+
+std::string longText(std::size_t size, const std::string &pattern)
+{
+    std::string text;
+    while (text.size() < size)
+        text += pattern;
+    text.resize(size);
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SelectionTest, StoredText,
+    ::testing::Values(TextCase{"HundredThousandCharacters", longText(100000, "0123456789abcdef")},
+                      TextCase{"LineBreaksAndTabs", "line one\nline\ttwo\r\nthree"},
+                      TextCase{"TabFirstLineBreakLast", "\ttab first, line break last\n"},
+                      TextCase{"LongWithLineBreaksAndTabs", longText(40000, "a line\n\twith a tab ")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(SelectionTest, TypingBeforeAnyClickWritesNothing)
 {
     startLogged(kTree);
@@ -125,7 +199,7 @@ TEST_F(SelectionTest, TypingAfterACommandSelectedAnotherItemStillEditsTheItemCli
     modTree::ShowTree();
     modTree::SelectItem(7);
     EXPECT_EQ(colour("7K"), 255);
-    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
     log.clear();
     type("!");
     EXPECT_EQ(log.read(), (Writes{txt(4, "four!")}));
@@ -171,7 +245,7 @@ TEST_F(SelectionTest, MovingTheHighlightWithTheKeyboardIsNotAClick)
     key(Qt::Key_Down);
     key(Qt::Key_Down);
     EXPECT_TRUE(log.read().empty());
-    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
     EXPECT_EQ(window->txtItem->text(), "four");
     EXPECT_EQ(store.field(4, "KeySel"), "1");
 }

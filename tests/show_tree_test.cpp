@@ -1,11 +1,11 @@
 // Rebuilding the view from the table: what is shown, what is read, what is
 // left alone, and how broken links are survived.
 
+#include "store/mod_base.h"
+#include "tests/support/gui_fixture.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "toolkit/twips.h"
-#include "store/mod_base.h"
-#include "tests/support/gui_fixture.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
@@ -169,10 +169,10 @@ TEST_F(ShowTreeTest, RebuildLeavesTextBoxAlone)
 {
     start(kExample);
     window->txtItem->setText("typed");
-    window->txtItem->setTag("4K");
+    window->txtItem->setTag(modTree::ItemNode(4));
     modTree::ShowTree();
     EXPECT_EQ(window->txtItem->text(), "typed");
-    EXPECT_EQ(window->txtItem->tag(), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
 }
 
 TEST_F(ShowTreeTest, UnopenedStoreGivesAnEmptyView)
@@ -247,7 +247,7 @@ TEST_F(ShowTreeTest, ThousandsOfItemsBroadAndDeep)
     }
     start(items);
     EXPECT_EQ(window->TreeV->nodeCount(), 1 + 3000 + 2000);
-    toolkit::TreeNode deepest = window->TreeV->find(modTree::NodeKey(key - 1));
+    toolkit::TreeNode deepest = window->TreeV->find(modTree::ItemNode(key - 1));
     ASSERT_TRUE(deepest.isValid());
     EXPECT_EQ(deepest.text(), "deep 1999");
     int depth = 0;
@@ -277,15 +277,21 @@ TEST_F(ShowTreeTest, ASlowRebuildIsFollowedByOneUnderTheBusyCursor)
 
 TEST(NodeKeys, ItemKeyIsEverythingButTheLastCharacter)
 {
-    EXPECT_EQ(modTree::NodeKey(12), "12K");
-    EXPECT_EQ(modTree::PlaceholderKey(12), "12S");
-    EXPECT_EQ(modTree::ItemKeyOf("12K"), 12);
-    EXPECT_EQ(modTree::ItemKeyOf("12S"), 12);
-    EXPECT_EQ(modTree::ItemKeyOf("2147483647K"), 2147483647);
-    EXPECT_EQ(modTree::ItemKeyOf("2147483648K"), std::nullopt);
-    EXPECT_EQ(modTree::ItemKeyOf("K"), std::nullopt);
-    EXPECT_EQ(modTree::ItemKeyOf(""), std::nullopt);
-    EXPECT_EQ(modTree::ItemKeyOf("1xK"), std::nullopt);
+    EXPECT_EQ(modTree::ItemNode(12).toString(), "12K");
+    EXPECT_EQ(modTree::PlaceholderNode(12).toString(), "12S");
+    const std::pair<const char *, std::optional<std::int32_t>> cases[] = {
+        {"12K", 12},
+        {"12S", 12},
+        {"-3K", -3},
+        {"2147483647K", 2147483647},
+        {"2147483648K", std::nullopt}, // beyond a 32-bit item key
+        {"K", std::nullopt},
+        {"", std::nullopt},
+        {"1xK", std::nullopt},
+        {"12", std::nullopt}, // the last character is the kind of node, never a digit
+    };
+    for (const auto &[text, item] : cases)
+        EXPECT_EQ(modTree::ItemOf(toolkit::NodeKey::parse(QString::fromUtf8(text))), item) << text;
 }
 
 } // namespace

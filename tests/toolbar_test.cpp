@@ -1,23 +1,28 @@
 // The toolbar as built from tbCmd and the pictures beside the store, clicked
 // for real.
 
-#include "toolkit/artwork.h"
-#include "toolkit/keyed_tree.h"
-#include "toolkit/runtime.h"
 #include "commands/toolbar.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
-#include "tools/command_set.h"
+#include "toolkit/artwork.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/runtime.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QProcess>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
+
+#include <set>
 
 using testing_support::GuiTest;
 using testing_support::Item;
@@ -34,7 +39,8 @@ std::vector<std::pair<std::string, std::string>> commandRows(int count)
 {
     std::vector<std::pair<std::string, std::string>> rows;
     for (int i = 0; i < count; ++i) {
-        const auto &row = tools::kCommandSet[static_cast<std::size_t>(i) % tools::kCommandSet.size()];
+        const auto commands = modTree::Commands();
+        const auto &row = commands[static_cast<std::size_t>(i) % commands.size()];
         rows.emplace_back(row.picture, i < 11 ? row.about : "extra " + std::to_string(i + 1));
     }
     return rows;
@@ -47,14 +53,7 @@ protected:
     {
         store.create(kTree, commandRows(count));
         log.install();
-        const QDir dir(store.qDirectory());
-        for (const char *folder : {"pic1", "pic2"})
-            dir.mkpath(folder);
-        for (std::size_t i = 0; i < tools::kCommandSet.size(); ++i) {
-            const QString name = tools::kCommandSet[i].picture;
-            artwork::drawButtonPicture(static_cast<int>(i) + 1, false).save(dir.filePath("pic1/" + name), "BMP");
-            artwork::drawButtonPicture(static_cast<int>(i) + 1, true).save(dir.filePath("pic2/" + name), "BMP");
-        }
+        ASSERT_TRUE(modTree::WriteButtonPictures(store.qDirectory(), nullptr));
     }
     void launch()
     {
@@ -64,12 +63,6 @@ protected:
         log.clear();
     }
     QList<QAction *> buttons() const { return window->Toolbar1->actions(); }
-    void press(int number)
-    {
-        QWidget *button = window->Toolbar1->widgetForAction(buttons().at(number - 1));
-        ASSERT_NE(button, nullptr);
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
 };
 
 TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
@@ -84,11 +77,11 @@ TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
         QAction *action = buttons().at(i - 1);
         SCOPED_TRACE(i);
         EXPECT_EQ(action->data().toInt(), i);
-        EXPECT_EQ(action->toolTip(), tools::kCommandSet[i - 1].about);
+        EXPECT_EQ(action->toolTip(), modTree::Commands()[i - 1].about);
         EXPECT_TRUE(action->text().isEmpty());
         auto *button = qobject_cast<QToolButton *>(window->Toolbar1->widgetForAction(action));
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->accessibleName(), tools::kCommandSet[i - 1].about);
+        EXPECT_EQ(button->accessibleName(), modTree::Commands()[i - 1].about);
         EXPECT_TRUE(button->autoRaise());
         const QSize size = window->Toolbar1->iconSize();
         const QImage normal = action->icon().pixmap(size, QIcon::Normal).toImage();
@@ -120,10 +113,10 @@ TEST_F(ToolbarTest, MissingPicturesKeepEveryButtonOnItsCommand)
 {
     startWithCommands(11);
     const QDir dir(store.qDirectory());
-    QFile::remove(dir.filePath(QString("pic1/") + tools::kCommandSet[1].picture));
-    QFile::remove(dir.filePath(QString("pic2/") + tools::kCommandSet[1].picture));
-    QFile::remove(dir.filePath(QString("pic1/") + tools::kCommandSet[2].picture));
-    QFile::remove(dir.filePath(QString("pic2/") + tools::kCommandSet[3].picture));
+    QFile::remove(dir.filePath(QString("pic1/") + modTree::Commands()[1].picture));
+    QFile::remove(dir.filePath(QString("pic2/") + modTree::Commands()[1].picture));
+    QFile::remove(dir.filePath(QString("pic1/") + modTree::Commands()[2].picture));
+    QFile::remove(dir.filePath(QString("pic2/") + modTree::Commands()[3].picture));
     store.exec("UPDATE tbCmd SET CmdPict = NULL WHERE rowid = 5");
     launch();
     ASSERT_EQ(buttons().size(), 11);
@@ -167,6 +160,50 @@ TEST_F(ToolbarTest, MoveUpFromAClickOnItsButtonToTheRedNode)
     EXPECT_EQ(testing_support::describeTree(*window->TreeV),
               (std::vector<std::string>{">1K 'корень' +", "1K>2K 'two' +", "2K>6K 'six' * #FF0000", "2K>5K 'five'",
                                         "1K>3K 'three'"}));
+}
+
+// What the build and the store tool make comes from the command table: a
+// new store's rows and the pictures beside the program.
+TEST(CommandTable, NewStoreHasOneRowPerCommandInButtonOrder)
+{
+    testing_support::TestStore ts;
+    QProcess tool;
+    tool.start(QStringLiteral(BRANCHKEEPER_STORE_TOOL), {"new", QString::fromStdString(ts.path())});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    ASSERT_EQ(tool.exitCode(), 0);
+    std::vector<std::string> rows;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(ts.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rowid, CmdPict, CmdAbout FROM tbCmd ORDER BY rowid", -1, &select, nullptr);
+    while (sqlite3_step(select) == SQLITE_ROW)
+        rows.push_back(std::to_string(sqlite3_column_int(select, 0)) + " "
+                       + reinterpret_cast<const char *>(sqlite3_column_text(select, 1)) + " "
+                       + reinterpret_cast<const char *>(sqlite3_column_text(select, 2)));
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    std::vector<std::string> expected;
+    for (const auto &command : modTree::Commands())
+        expected.push_back(std::to_string(command.number) + " " + command.picture + " " + command.about);
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(CommandTable, BuildPlacesStoreAndBothPictureSetsBesideTheProgram)
+{
+    const QDir runtime(QStringLiteral(BRANCHKEEPER_RUNTIME_DIR));
+    ASSERT_TRUE(QFile::exists(runtime.filePath("dbPro.mdb")));
+    std::set<QString> expected;
+    for (const auto &command : modTree::Commands())
+        expected.insert(QString::fromUtf8(command.picture));
+    for (const char *set : {"pic1", "pic2"}) {
+        SCOPED_TRACE(set);
+        const QDir folder(runtime.filePath(set));
+        ASSERT_TRUE(folder.exists());
+        const QStringList files = folder.entryList(QDir::Files);
+        EXPECT_EQ(std::set<QString>(files.begin(), files.end()), expected);
+        for (const QString &name : expected)
+            EXPECT_FALSE(QImage(folder.filePath(name), "BMP").isNull()) << name.toStdString();
+    }
 }
 
 } // namespace

@@ -2,11 +2,11 @@
 // be opened.
 
 #include "app/frm_tree.h"
+#include "store/mod_base.h"
+#include "tests/support/gui_fixture.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
 #include "toolkit/text_box.h"
-#include "store/mod_base.h"
-#include "tests/support/gui_fixture.h"
 
 #include <QAccessible>
 #include <QFile>
@@ -49,7 +49,7 @@ TEST_F(WindowTest, OpensAtTheTopLeftWithCaptionIconAndEmptyTextBox)
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.pixmap(32, 32).size(), QSize(32, 32));
     EXPECT_TRUE(window->txtItem->text().isEmpty());
-    EXPECT_TRUE(window->txtItem->tag().isEmpty());
+    EXPECT_FALSE(window->txtItem->tag().has_value());
     EXPECT_TRUE(window->Toolbar1->actions().isEmpty());
     EXPECT_EQ(window->Toolbar1->geometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(window->Toolbar1->width(), window->width());

@@ -235,7 +235,7 @@ constexpr Drawer kDrawers[] = {
     drawAddBefore, drawAddAfter, drawAddChild, drawMoveUp,   drawMoveDown, drawMoveOut,
     drawMoveIn,    drawDelete,   drawNone,     drawQuit,     drawRefresh,
 };
-static_assert(std::size(kDrawers) == kLastCommand - kFirstCommand + 1);
+static_assert(std::size(kDrawers) == kGlyphCount && static_cast<int>(Glyph::Refresh) == kGlyphCount - 1);
 
 // Lays the glyph (drawn on a clear layer) onto silver. Returns RGB32.
 QImage composeOnSilver(const QImage &glyph, bool glow)
@@ -287,9 +287,10 @@ QImage composeOnSilver(const QImage &glyph, bool glow)
 
 } // namespace
 
-QImage drawButtonPicture(int command, bool highlighted)
+QImage drawButtonPicture(Glyph glyph, bool highlighted)
 {
-    if (command < kFirstCommand || command > kLastCommand) {
+    const int at = static_cast<int>(glyph);
+    if (at < 0 || at >= kGlyphCount) {
         QImage blank(kPictureSize, kPictureSize, QImage::Format_RGB32);
         blank.fill(kTransparent);
         return blank;
@@ -300,7 +301,7 @@ QImage drawButtonPicture(int command, bool highlighted)
     {
         QPainter p(&layer);
         p.setRenderHint(QPainter::Antialiasing);
-        kDrawers[command - kFirstCommand](p, highlighted ? highlightPalette() : normalPalette());
+        kDrawers[at](p, highlighted ? highlightPalette() : normalPalette());
     }
     return composeOnSilver(layer.convertToFormat(QImage::Format_ARGB32), highlighted);
 }

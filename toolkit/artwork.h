@@ -13,13 +13,15 @@ constexpr int kPictureSize = 24;
 // silver background and no glyph pixel is ever exactly silver.
 constexpr QRgb kTransparent = 0xFFC0C0C0;
 
-constexpr int kFirstCommand = 1;
-constexpr int kLastCommand = 11;
+// The button pictures there are; the command table says which button shows
+// which.
+enum class Glyph { AddBefore, AddAfter, AddChild, MoveUp, MoveDown, MoveOut, MoveIn, Delete, None, Quit, Refresh };
+inline constexpr int kGlyphCount = 11;
 
-// Picture for the 1-based toolbar button number `command`. `highlighted` gives
-// the brighter variant shown while the pointer is over the button. Numbers
-// outside 1..11 give a plain silver picture. Always kPictureSize square, RGB32.
-QImage drawButtonPicture(int command, bool highlighted);
+// The picture of a glyph. `highlighted` gives the brighter variant shown
+// while the pointer is over the button. A value outside the enum gives a
+// plain silver picture. Always kPictureSize square, RGB32.
+QImage drawButtonPicture(Glyph glyph, bool highlighted);
 
 // The window's icon: 32x32, Format_Indexed8 (at most 256 colours).
 QImage drawAppIcon();

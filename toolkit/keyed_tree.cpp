@@ -450,6 +450,12 @@ bool TreeNode::isValid() const
     return model() != nullptr;
 }
 
+std::optional<NodeKey> TreeNode::nodeKey() const
+{
+    const auto *m = model();
+    return m ? std::optional(m->nodes[m_id].key) : std::nullopt;
+}
+
 QString TreeNode::key() const
 {
     const auto *m = model();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolkit/node_key.h"
+
 #include <QPointer>
 #include <QString>
 #include <QTreeView>
@@ -9,19 +11,6 @@
 #include <string_view>
 
 namespace toolkit {
-
-// A node key: a whole number followed by one character that is not a digit,
-// such as "12K" or "12S". Held as numbers, so a hundred thousand keys cost
-// no strings at all.
-struct NodeKey {
-    std::int64_t number = 0; // at most 47 bits
-    char16_t suffix = 0;
-
-    static std::optional<NodeKey> parse(QStringView text);
-    QString toString() const;
-    std::uint64_t packed() const { return (static_cast<std::uint64_t>(number) << 16) | suffix; }
-    friend bool operator==(const NodeKey &, const NodeKey &) = default;
-};
 
 class KeyedTree;
 class KeyedTreeModel;
@@ -35,7 +24,8 @@ public:
     TreeNode() = default;
 
     bool isValid() const;
-    QString key() const; // empty when dead
+    std::optional<NodeKey> nodeKey() const; // nullopt when dead
+    QString key() const;                     // its text form; empty when dead
     QString text() const;
     bool setText(const QString &text) const;
     bool isExpanded() const;

@@ -48,15 +48,15 @@ BusyCursor::~BusyCursor()
 
 ImageList::ImageList(QObject *parent) : QObject(parent) {}
 
-bool ImageList::add(int index, const QString &key, const QPixmap &picture)
+bool ImageList::add(int index, const QPixmap &picture)
 {
     if (index < 1 || picture.isNull())
         return false;
     QPixmap masked = picture;
     masked.setMask(picture.createMaskFromColor(m_mask, Qt::MaskInColor));
     if (index > count())
-        m_items.resize(static_cast<std::size_t>(index));
-    m_items[static_cast<std::size_t>(index - 1)] = Item{key, masked};
+        m_pictures.resize(static_cast<std::size_t>(index));
+    m_pictures[static_cast<std::size_t>(index - 1)] = masked;
     return true;
 }
 
@@ -64,14 +64,7 @@ QPixmap ImageList::picture(int index) const
 {
     if (index < 1 || index > count())
         return {};
-    return m_items[index - 1].picture;
-}
-
-QString ImageList::key(int index) const
-{
-    if (index < 1 || index > count())
-        return {};
-    return m_items[index - 1].key;
+    return m_pictures[static_cast<std::size_t>(index - 1)];
 }
 
 } // namespace toolkit

@@ -40,25 +40,19 @@ class ImageList : public QObject {
 public:
     explicit ImageList(QObject *parent = nullptr);
 
-    void setMaskColor(QColor color) { m_mask = color; }
     QColor maskColor() const { return m_mask; }
 
-    // Puts picture at index (1-based) under key. Indexes may have gaps, so
-    // picture i stays picture i when an earlier one could not be loaded.
-    bool add(int index, const QString &key, const QPixmap &picture);
-    // One past the highest index in use, less one: the highest index.
-    int count() const { return static_cast<int>(m_items.size()); }
+    // Puts picture at index (1-based). Indexes may have gaps, so picture i
+    // stays picture i when an earlier one could not be loaded.
+    bool add(int index, const QPixmap &picture);
+    // The highest index in use.
+    int count() const { return static_cast<int>(m_pictures.size()); }
     // The picture at a 1-based index; null when there is none.
     QPixmap picture(int index) const;
-    QString key(int index) const;
 
 private:
-    struct Item {
-        QString key;
-        QPixmap picture;
-    };
-    std::vector<Item> m_items;
-    QColor m_mask{0xC0, 0xC0, 0xC0};
+    std::vector<QPixmap> m_pictures;
+    const QColor m_mask{0xC0, 0xC0, 0xC0}; // silver
 };
 
 } // namespace toolkit

@@ -1,9 +1,14 @@
 #include "toolkit/text_box.h"
 
+#include <limits>
+
 namespace toolkit {
 
 TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
 {
+    // A stored text longer than the default 32,767 characters would be shown
+    // cut, and the first keystroke would write the cut text back.
+    setMaxLength(std::numeric_limits<int>::max());
     // textChanged, not textEdited: the program's own changes must reach the
     // handler too, which decides by itself whether to store them.
     connect(this, &QLineEdit::textChanged, this, &TextBox::change);

@@ -163,16 +163,6 @@ bool setHeight(QWidget *w, double twips)
     return true;
 }
 
-double top(const QWidget *w)
-{
-    return fromPixels(w->isWindow() ? w->frameGeometry().y() : w->y(), dpiY(w));
-}
-
-double left(const QWidget *w)
-{
-    return fromPixels(w->isWindow() ? w->frameGeometry().x() : w->x(), dpiX(w));
-}
-
 double width(const QWidget *w)
 {
     return fromPixels(w->isWindow() ? w->frameGeometry().width() : w->width(), dpiX(w));

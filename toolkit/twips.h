@@ -12,13 +12,12 @@ int toPixels(double twips, double dpi);
 double fromPixels(int pixels, double dpi);
 
 // Position and size of a control inside its window, or of a window on the
-// screen (outer size, frame included). A negative size is refused.
+// screen (outer size, frame included). A negative size is refused. Only the
+// size is read back: the program never asks where anything is.
 bool setTop(QWidget *w, double twips);
 bool setLeft(QWidget *w, double twips);
 bool setWidth(QWidget *w, double twips);
 bool setHeight(QWidget *w, double twips);
-double top(const QWidget *w);
-double left(const QWidget *w);
 double width(const QWidget *w);
 double height(const QWidget *w);
 

@@ -1,17 +1,25 @@
-// branchkeeper-store: makes a new store for the program to open.
+// branchkeeper-store: makes a new store for the program to open, and checks
+// the links of one.
 //
 //   branchkeeper-store new PATH       writes a new, empty store at PATH
 //   branchkeeper-store sample PATH    writes a new store holding a small outline
+//   branchkeeper-store check PATH     checks the tree in the store at PATH and
+//                                     prints one line per broken rule, nothing
+//                                     when it is sound; reads the file only
+//
+// Exit status: 0 done (check: the tree is sound), 1 new or sample failed or
+// check found broken rules, 2 wrong arguments or (check) a file that cannot
+// be opened or read.
 //
 // The program itself never creates its file, so this is how a store is born.
 
+#include "store/check.h"
+#include "commands/command_table.h"
 #include "store/connection.h"
 #include "store/create.h"
 #include "store/tree_cursor.h"
-#include "tools/command_set.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -90,18 +98,40 @@ bool writeSample(const std::string &path, std::string *error)
     return true;
 }
 
+int usage(const char *self)
+{
+    std::fprintf(stderr, "usage: %s new PATH\n       %s sample PATH\n       %s check PATH\n", self, self, self);
+    return 2;
+}
+
+int check(const char *path)
+{
+    std::string error;
+    const auto result = store::checkLinks(path, &error);
+    if (!result) {
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        return 2;
+    }
+    for (const auto &line : result->problems)
+        std::printf("%s\n", line.c_str());
+    return result->clean() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const bool sample = argc == 3 && std::strcmp(argv[1], "sample") == 0;
-    if (argc != 3 || (!sample && std::strcmp(argv[1], "new") != 0)) {
-        std::fprintf(stderr, "usage: %s new PATH\n       %s sample PATH\n", argv[0], argv[0]);
-        return 2;
-    }
+    if (argc != 3)
+        return usage(argv[0]);
+    const std::string command = argv[1];
+    if (command == "check")
+        return check(argv[2]);
+    const bool sample = command == "sample";
+    if (!sample && command != "new")
+        return usage(argv[0]);
     std::vector<store::CommandRowText> rows;
-    for (const auto &row : tools::kCommandSet)
-        rows.push_back({row.picture, row.about});
+    for (const auto &command : modTree::Commands())
+        rows.push_back({command.picture, command.about});
     std::string error;
     if (!store::createStore(argv[2], rows, &error)) {
         std::fprintf(stderr, "branchkeeper-store: cannot create %s: %s\n", argv[2], error.c_str());

@@ -47,7 +47,7 @@ std::optional<std::int32_t> seekUserItem(const toolkit::TreeNode &node)
     if (TreeBusy)
         return std::nullopt;
     ensureKeyIndex();
-    const auto key = ItemKeyOf(node.key());
+    const auto key = ItemOf(node.nodeKey());
     if (key)
         rsTree.seek({std::int64_t{*key}});
     return key;
@@ -71,7 +71,7 @@ void ExpandNode(const toolkit::TreeNode &node)
     if (parent == store::kRootKey)
         closeOtherTopLevelItems(*key);
     // Children never loaded: the branch holds just its placeholder.
-    if (node.firstChild().key().endsWith(QLatin1Char('S')))
+    if (IsPlaceholder(node.firstChild().nodeKey()))
         ShowTree();
 }
 

@@ -1,7 +1,8 @@
 #include "view/selection.h"
 
-#include "toolkit/text_box.h"
 #include "store/mod_base.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "view/tree_state.h"
 
 namespace modTree {
@@ -15,7 +16,7 @@ toolkit::TreeNode nodeOfCurrentRecord()
 {
     const auto key = rsTree.key(Field::KeyInd);
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
-    return key && tree ? tree->find(NodeKey(*key)) : toolkit::TreeNode();
+    return key && tree ? tree->find(ItemNode(*key)) : toolkit::TreeNode();
 }
 
 } // namespace
@@ -37,10 +38,9 @@ void SelectItem(std::int32_t key)
     const toolkit::TreeNode node = nodeOfCurrentRecord();
     if (!node.isValid())
         return; // marked in the table only, or no such record: nothing to show
-    CurrentNode = node;
-    CurrentNode.setForeColor(kColorSelected);
+    node.setForeColor(kColorSelected);
     TreeBusy = true;
-    CurrentNode.setSelected();
+    node.setSelected();
     TreeBusy = false;
 }
 
@@ -50,9 +50,9 @@ void NodeClick(const toolkit::TreeNode &node)
     toolkit::TextBox *box = AttachedControls().txtItem;
     if (box) {
         box->setText(node.text()); // raises the change event, which finds TreeBusy set
-        box->setTag(node.key());
+        box->setTag(node.nodeKey());
     }
-    if (const auto key = ItemKeyOf(node.key()))
+    if (const auto key = ItemOf(node.nodeKey()))
         SelectItem(*key);
 }
 
@@ -61,11 +61,12 @@ void TextChange()
     if (TreeBusy)
         return;
     toolkit::TextBox *box = AttachedControls().txtItem;
-    if (!box || box->tag().isEmpty())
-        return; // no node clicked yet
-    const auto key = ItemKeyOf(box->tag());
-    if (!key)
+    if (!box)
         return;
+    const auto tag = box->tag();
+    const auto key = ItemOf(tag);
+    if (!key)
+        return; // no node clicked yet
     if (rsTree.index() != store::kIndexKeyInd)
         rsTree.setIndex(store::kIndexKeyInd);
     rsTree.seek({std::int64_t{*key}});
@@ -73,7 +74,7 @@ void TextChange()
     // An empty text is never stored: "~" stands for it.
     rsTree.update(Field::KeyTxt, text.isEmpty() ? std::string("~") : text.toStdString());
     if (toolkit::KeyedTree *tree = AttachedControls().TreeV)
-        tree->find(box->tag()).setText(text);
+        tree->find(*tag).setText(text);
 }
 
 } // namespace modTree

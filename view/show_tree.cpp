@@ -1,11 +1,11 @@
 #include "view/show_tree.h"
 
+#include "store/connection.h"
+#include "store/mod_base.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
 #include "toolkit/text_box.h"
 #include "toolkit/twips.h"
-#include "store/connection.h"
-#include "store/mod_base.h"
 #include "view/tree_state.h"
 
 #include <QElapsedTimer>
@@ -47,11 +47,6 @@ void layOutControls(const Controls &c)
         tw::setWidth(c.TreeV, static_cast<float>(tw::width(c.form)) - kSideMargin);
         tw::setHeight(c.TreeV, static_cast<float>(tw::height(c.form)) - kBottomMargin);
     }
-}
-
-toolkit::NodeKey itemNodeKey(std::int32_t item)
-{
-    return {item, u'K'};
 }
 
 // The items a walk has reached: a bit per key for the keys a store normally
@@ -98,11 +93,8 @@ bool closeIfCollapsed(std::int32_t k)
     if (link(Field::KeyChi) == 0 || rsTree.flag(Field::Expand) != std::optional<bool>(false))
         return false;
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
-    const toolkit::TreeNode placeholder = tree->add(itemNodeKey(k), toolkit::NodeKey{k, u'S'}, {});
-    if (placeholder.isValid()) {
-        CurrentNode = placeholder.parent();
-        CurrentNode.setExpanded(false);
-    }
+    const toolkit::TreeNode placeholder = tree->add(ItemNode(k), PlaceholderNode(k), {});
+    placeholder.parent().setExpanded(false);
     return true;
 }
 
@@ -128,11 +120,7 @@ void ShowTree()
         toolkit::KeyedTree::Batch batch(c.TreeV);
         c.TreeV->removeAll();
         if (const auto root = rsTree.key(Field::KeyInd)) {
-            const toolkit::TreeNode node = c.TreeV->add(std::nullopt, itemNodeKey(*root), "корень");
-            if (node.isValid()) {
-                CurrentNode = node;
-                CurrentNode.setExpanded(true);
-            }
+            c.TreeV->add(std::nullopt, ItemNode(*root), "корень").setExpanded(true);
         }
         if (const auto root = rsTree.key(Field::KeyInd))
             ShowBranch(*root);
@@ -162,14 +150,16 @@ void ShowBranch(std::int32_t start)
     reached.insert(start);
     std::vector<Ancestor> path; // below start, start first
     std::int32_t current = start;
-    std::optional<std::int32_t> climbedNext; // set when current was reached by climbing
+    // When current was reached by climbing: its next sibling, read on the way down.
+    bool climbed = false;
+    std::int32_t climbedNext = 0;
 
     enum class State { Descend, Next, Climb, Done };
     // Shows item k and picks the state that follows it.
     auto visit = [&](std::int32_t k) {
         reached.insert(k);
         current = k;
-        climbedNext.reset();
+        climbed = false;
         if (!ShowItem(k))
             return State::Next; // no node: nothing below it can be placed
         return closeIfCollapsed(k) ? State::Next : State::Descend;
@@ -189,7 +179,7 @@ void ShowBranch(std::int32_t start)
             break;
         }
         case State::Next: {
-            const std::int32_t next = current == start ? 0 : climbedNext.value_or(link(Field::KeyNxt));
+            const std::int32_t next = current == start ? 0 : climbed ? climbedNext : link(Field::KeyNxt);
             state = next == 0 || reached.contains(next) ? State::Climb : visit(next);
             break;
         }
@@ -201,6 +191,7 @@ void ShowBranch(std::int32_t start)
                 state = State::Done;
             } else {
                 current = path.back().key;
+                climbed = true;
                 climbedNext = path.back().next;
                 path.pop_back();
                 state = State::Next;
@@ -230,15 +221,14 @@ bool ShowItem(std::int32_t k)
     const auto self = rsTree.key(Field::KeyInd);
     if (!tree || !parent || !self)
         return false;
-    const toolkit::TreeNode node = tree->add(itemNodeKey(*parent), itemNodeKey(*self), text);
+    const toolkit::TreeNode node = tree->add(ItemNode(*parent), ItemNode(*self), text);
     if (!node.isValid())
         return false;
-    CurrentNode = node;
     // Marked before it has children; it keeps the state while they are added.
-    CurrentNode.setExpanded(rsTree.flag(Field::Expand) == std::optional<bool>(true));
+    node.setExpanded(rsTree.flag(Field::Expand) == std::optional<bool>(true));
     if (rsTree.flag(Field::KeySel) == std::optional<bool>(true)) {
-        CurrentNode.setSelected();
-        CurrentNode.setForeColor(kColorSelected);
+        node.setSelected();
+        node.setForeColor(kColorSelected);
     }
     return true;
 }

@@ -5,7 +5,6 @@
 namespace modTree {
 
 bool TreeBusy = false;
-toolkit::TreeNode CurrentNode;
 
 namespace {
 Controls g_controls;
@@ -21,25 +20,22 @@ const Controls &AttachedControls()
     return g_controls;
 }
 
-QString NodeKey(std::int32_t itemKey)
+toolkit::NodeKey ItemNode(std::int32_t item)
 {
-    return QString::number(itemKey) + QLatin1Char('K');
+    return {item, u'K'};
 }
 
-QString PlaceholderKey(std::int32_t itemKey)
+toolkit::NodeKey PlaceholderNode(std::int32_t item)
 {
-    return QString::number(itemKey) + QLatin1Char('S');
+    return {item, u'S'};
 }
 
-std::optional<std::int32_t> ItemKeyOf(const QString &nodeKey)
+std::optional<std::int32_t> ItemOf(const std::optional<toolkit::NodeKey> &key)
 {
-    if (nodeKey.size() < 2)
+    if (!key || key->number < std::numeric_limits<std::int32_t>::min()
+        || key->number > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
-    bool ok = false;
-    const qlonglong n = QStringView(nodeKey).left(nodeKey.size() - 1).toLongLong(&ok);
-    if (!ok || n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(n);
+    return static_cast<std::int32_t>(key->number);
 }
 
 } // namespace modTree

@@ -1,16 +1,15 @@
 #pragma once
 
-#include "toolkit/keyed_tree.h"
-
-#include <QString>
+#include "toolkit/node_key.h"
 
 #include <cstdint>
 #include <optional>
 
 class QWidget;
 namespace toolkit {
+class KeyedTree;
 class TextBox;
-}
+} // namespace toolkit
 
 // State shared by the tree procedures and the window's handlers.
 namespace modTree {
@@ -29,9 +28,6 @@ public:
     BusyScope &operator=(const BusyScope &) = delete;
 };
 
-// The node last added by a rebuild or last looked up to be marked selected.
-extern toolkit::TreeNode CurrentNode;
-
 // The controls of the one window the procedures work on.
 struct Controls {
     QWidget *form = nullptr;
@@ -41,13 +37,14 @@ struct Controls {
 void AttachControls(const Controls &controls);
 const Controls &AttachedControls();
 
-// Node keys: the item key in plain decimal followed by "K" for an item's node
-// or "S" for the placeholder under a collapsed item.
-QString NodeKey(std::int32_t itemKey);
-QString PlaceholderKey(std::int32_t itemKey);
-// The item key back from any node key: everything but the last character,
-// read as a 32-bit integer. nullopt when that is not a number.
-std::optional<std::int32_t> ItemKeyOf(const QString &nodeKey);
+// Node keys: the item key followed by "K" for an item's node, or by "S" for
+// the placeholder under a closed item with children.
+toolkit::NodeKey ItemNode(std::int32_t item);
+toolkit::NodeKey PlaceholderNode(std::int32_t item);
+inline bool IsPlaceholder(const std::optional<toolkit::NodeKey> &key) { return key && key->suffix == u'S'; }
+// The item a node stands for: the key without its last character, when that
+// fits a 32-bit item key (a placeholder gives its closed item).
+std::optional<std::int32_t> ItemOf(const std::optional<toolkit::NodeKey> &key);
 
 // Colours in 0x00BBGGRR form.
 inline constexpr int kColorSelected = 255; // red

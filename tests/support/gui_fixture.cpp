@@ -1,10 +1,12 @@
 #include "tests/support/gui_fixture.h"
 
+#include "commands/command_table.h"
 #include "store/mod_base.h"
 #include "toolkit/text_box.h"
 #include "view/tree_state.h"
 
 #include <QTest>
+#include <QToolBar>
 
 #include <cstdio>
 #include <functional>
@@ -35,11 +37,16 @@ std::vector<std::string> describeTree(const toolkit::KeyedTree &tree)
     return out;
 }
 
+std::string tagText(const toolkit::TextBox &box)
+{
+    const auto tag = box.tag();
+    return tag ? tag->toString().toStdString() : std::string();
+}
+
 void GuiTest::TearDown()
 {
     window.reset();
     modTree::AttachControls({});
-    modTree::CurrentNode = {};
     modTree::TreeBusy = false;
     modBase::rsTree.close();
     modBase::rsCmd.close();
@@ -69,6 +76,29 @@ void GuiTest::startLogged(const std::vector<Item> &items)
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     log.clear();
+}
+
+void GuiTest::startWithToolbar(const std::vector<Item> &items)
+{
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto &command : modTree::Commands())
+        rows.emplace_back(command.picture, command.about);
+    store.create(items, rows);
+    ASSERT_TRUE(modTree::WriteButtonPictures(store.qDirectory(), nullptr));
+    log.install();
+    startOnStore();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    log.clear();
+}
+
+void GuiTest::press(int button)
+{
+    const auto buttons = window->Toolbar1->actions();
+    ASSERT_LE(button, buttons.size()) << "no button " << button;
+    QWidget *widget = window->Toolbar1->widgetForAction(buttons.at(button - 1));
+    ASSERT_NE(widget, nullptr);
+    QTest::mouseClick(widget, Qt::LeftButton);
 }
 
 toolkit::TreeNode GuiTest::node(const QString &key) const

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "app/frm_tree.h"
-#include "toolkit/keyed_tree.h"
 #include "tests/support/test_store.h"
 #include "tests/support/write_log.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,19 @@ namespace testing_support {
 // flags are "+" expanded, "*" selected, "#RRGGBB" own colour.
 std::vector<std::string> describeTree(const toolkit::KeyedTree &tree);
 
+// The text box's tag in its text form ("12K"); empty without a tag.
+std::string tagText(const toolkit::TextBox &box);
+
 // A window on a scratch store, started the way the program starts.
 class GuiTest : public ::testing::Test {
+public:
+    // The user's own actions, through the real widgets.
+    void press(int button);
+    void click(const QString &nodeKey);
+    void clickArrow(const QString &nodeKey);
+    void type(const QString &text);
+    void key(Qt::Key key, QWidget *target = nullptr);
+
 protected:
     void TearDown() override;
 
@@ -30,11 +42,9 @@ protected:
     // and clears the log, so the log holds what the test does from then on.
     void startLogged(const std::vector<Item> &items);
 
-    // The user's own actions, through the real widgets.
-    void click(const QString &nodeKey);
-    void clickArrow(const QString &nodeKey);
-    void type(const QString &text);
-    void key(Qt::Key key, QWidget *target = nullptr);
+    // The same with the program's toolbar in tbCmd and its pictures beside
+    // the store.
+    void startWithToolbar(const std::vector<Item> &items);
 
     toolkit::TreeNode node(const QString &key) const;
 
