@@ -8,15 +8,16 @@
 //   BRANCHKEEPER_BENCH_LONG=1 build/bin/branchkeeper-bench   adds the 1M-item runs
 
 #include "app/frm_tree.h"
-#include "toolkit/keyed_tree.h"
-#include "toolkit/text_box.h"
 #include "bench/bench_stores.h"
 #include "commands/toolbar.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QTest>
 
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -41,7 +43,8 @@ std::unique_ptr<frmTree> openWindow(Shape shape, int items)
     auto window = std::make_unique<frmTree>(QString::fromStdString(bench::storeFolder(shape, items)));
     window->Form_Load();
     window->show();
-    QTest::qWaitForWindowExposed(window.get());
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        std::fprintf(stderr, "the window was not shown\n");
     QApplication::processEvents();
     return window;
 }
@@ -81,7 +84,7 @@ void BM_RebuildFloorStore(benchmark::State &state)
     auto window = openWindow(shape, static_cast<int>(state.range(1)));
     std::vector<std::int32_t> keys;
     for (int r = 0; r < window->TreeV->model()->rowCount(); ++r) {
-        const auto key = modTree::ItemKeyOf(window->TreeV->nodeAt(window->TreeV->model()->index(r, 0)).key());
+        const auto key = modTree::ItemOf(window->TreeV->nodeAt(window->TreeV->model()->index(r, 0)).nodeKey());
         if (key)
             keys.push_back(*key);
     }
@@ -126,7 +129,8 @@ void BM_RebuildFloorTree(benchmark::State &state)
     toolkit::KeyedTree tree;
     tree.resize(window->TreeV->size());
     tree.show();
-    QTest::qWaitForWindowExposed(&tree);
+    if (!QTest::qWaitForWindowExposed(&tree))
+        std::fprintf(stderr, "the tree was not shown\n");
     closeWindow(window);
     for (auto _ : state) {
         {
@@ -185,21 +189,74 @@ void BM_Command(benchmark::State &state)
 {
     const int items = static_cast<int>(state.range(0));
     auto window = openWindow(Shape::Broad, items);
+    // The buttons as the toolbar makes them, through the window's handler.
+    QAction moveUp;
+    moveUp.setData(modTree::CmdMoveUp);
+    QAction moveDown;
+    moveDown.setData(modTree::CmdMoveDown);
     bool up = true;
     for (auto _ : state) {
-        modTree::ButtonClick(up ? modTree::CmdMoveUp : modTree::CmdMoveDown);
+        window->Toolbar1_ButtonClick(up ? &moveUp : &moveDown);
         QApplication::processEvents();
         up = !up;
     }
-    if (!up) { // leave the store as it was
-        modTree::ButtonClick(modTree::CmdMoveDown);
-    }
+    if (!up) // leave the store as it was
+        window->Toolbar1_ButtonClick(&moveDown);
     closeWindow(window);
 }
 
 BENCHMARK(BM_Command)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// ---- one keystroke and its floors -------------------------------------------
+// ---- opening a top-level item among many open ones ---------------------------
+
+// Opens the closed top-level item, as the user does: Expand written for it and
+// for every other top-level item, one commit, the rebuild that loads its
+// children, and the screen brought up to date.
+void BM_OpenTopLevel(benchmark::State &state)
+{
+    const int tops = static_cast<int>(state.range(0));
+    auto window = openWindow(Shape::OpenTops, tops);
+    const std::int32_t closed = bench::middleKey(Shape::OpenTops, tops);
+    sqlite3_stmt *reopen = nullptr;
+    sqlite3_prepare_v2(modBase::rsTree.connection()->handle(),
+                       "UPDATE TbTree SET Expand = (KeyInd <> ?1) WHERE KeyPar = 1", -1, &reopen, nullptr);
+    sqlite3_bind_int(reopen, 1, closed);
+    for (auto _ : state) {
+        state.PauseTiming();
+        sqlite3_step(reopen); // every other top-level item open again, this one closed
+        sqlite3_reset(reopen);
+        modTree::ShowTree();
+        QApplication::processEvents();
+        const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(closed));
+        state.ResumeTiming();
+        node.setExpanded(true); // raises the expand event the window handles
+        QApplication::processEvents();
+    }
+    sqlite3_finalize(reopen);
+    state.counters["shown"] = window->TreeV->nodeCount();
+    closeWindow(window);
+}
+
+// The rebuild that follows the opening, alone: the view after it, built again.
+void BM_OpenTopLevelFloorRebuild(benchmark::State &state)
+{
+    const int tops = static_cast<int>(state.range(0));
+    auto window = openWindow(Shape::OpenTops, tops);
+    window->TreeV->find(modTree::ItemNode(bench::middleKey(Shape::OpenTops, tops))).setExpanded(true);
+    for (auto _ : state) {
+        modTree::ShowTree();
+        QApplication::processEvents();
+    }
+    // Leave the store as the next run expects it.
+    sqlite3_exec(modBase::rsTree.connection()->handle(),
+                 "UPDATE TbTree SET Expand = (KeyNxt <> 0) WHERE KeyPar = 1", nullptr, nullptr, nullptr);
+    closeWindow(window);
+}
+
+BENCHMARK(BM_OpenTopLevel)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenTopLevelFloorRebuild)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// ---- one keystroke, one click, and their floors -----------------------------
 
 void reportDurations(benchmark::State &state, std::vector<double> &us)
 {
@@ -213,13 +270,32 @@ constexpr int kKeystrokes = 300;
 void BM_Keystroke(benchmark::State &state)
 {
     auto window = openWindow(Shape::Broad, 1000);
-    window->txtItem->setTag(modTree::NodeKey(bench::middleKey(Shape::Broad, 1000)));
+    window->txtItem->setTag(modTree::ItemNode(bench::middleKey(Shape::Broad, 1000)));
     std::vector<double> us;
     for (auto _ : state) {
         for (int i = 0; i < kKeystrokes; ++i) {
             const QString text = QStringLiteral("typed text ") + QString::number(i);
             const auto start = Clock::now();
             window->txtItem->setText(text); // the change event writes it, durably
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    reportDurations(state, us);
+    closeWindow(window);
+}
+
+// A click on a node, through the window's handler: the old mark cleared, the
+// new one set, the text box filled, one commit. Two nodes take turns.
+void BM_Click(benchmark::State &state)
+{
+    auto window = openWindow(Shape::Broad, 1000);
+    const std::int32_t first = bench::middleKey(Shape::Broad, 1000);
+    std::vector<double> us;
+    for (auto _ : state) {
+        for (int i = 0; i < kKeystrokes; ++i) {
+            const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(first + i % 2));
+            const auto start = Clock::now();
+            window->TreeV_NodeClick(node);
             us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
     }
@@ -274,6 +350,7 @@ void BM_KeystrokeFloorFsync(benchmark::State &state)
 }
 
 BENCHMARK(BM_Keystroke)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Click)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeystrokeFloorUpdate)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeystrokeFloorFsync)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -1,8 +1,7 @@
 #include "bench/bench_stores.h"
 
-#include "toolkit/artwork.h"
+#include "commands/command_table.h"
 #include "store/create.h"
-#include "tools/command_set.h"
 
 #include <sqlite3.h>
 
@@ -31,6 +30,15 @@ std::vector<Row> rowsFor(Shape shape, int items)
     if (shape == Shape::Deep) {
         for (int k = 2; k <= items + 1; ++k)
             rows.push_back({k, k - 1, k <= items ? k + 1 : 0, 0, 0, true});
+        return rows;
+    }
+    if (shape == Shape::OpenTops) {
+        // Top t is key 2 + 2t, its child the key after it; the last top is closed.
+        for (int t = 0; t <= items; ++t) {
+            const int top = 2 + 2 * t;
+            rows.push_back({top, 1, top + 1, t > 0 ? top - 2 : 0, t < items ? top + 2 : 0, t < items});
+            rows.push_back({top + 1, top, 0, 0, 0, false});
+        }
         return rows;
     }
     // Top-level items each followed by their children, keys in display order.
@@ -96,7 +104,7 @@ void write(const std::string &finalPath, Shape shape, int items)
     sqlite3_finalize(insert);
     // The toolbar the program ships with, so start-up fills it as usual.
     sqlite3_prepare_v2(db, "INSERT INTO tbCmd (CmdPict, CmdAbout) VALUES (?1, ?2)", -1, &insert, nullptr);
-    for (const auto &row : tools::kCommandSet) {
+    for (const auto &row : modTree::Commands()) {
         sqlite3_bind_text(insert, 1, row.picture, -1, SQLITE_STATIC);
         sqlite3_bind_text(insert, 2, row.about, -1, SQLITE_STATIC);
         sqlite3_step(insert);
@@ -110,14 +118,7 @@ void write(const std::string &finalPath, Shape shape, int items)
 
 void drawPictures(const std::string &dir)
 {
-    const QDir folder(QString::fromStdString(dir));
-    folder.mkpath("pic1");
-    folder.mkpath("pic2");
-    for (std::size_t i = 0; i < tools::kCommandSet.size(); ++i) {
-        const QString name = tools::kCommandSet[i].picture;
-        artwork::drawButtonPicture(static_cast<int>(i) + 1, false).save(folder.filePath("pic1/" + name), "BMP");
-        artwork::drawButtonPicture(static_cast<int>(i) + 1, true).save(folder.filePath("pic2/" + name), "BMP");
-    }
+    modTree::WriteButtonPictures(QString::fromStdString(dir), nullptr);
 }
 
 } // namespace
@@ -131,6 +132,8 @@ const char *shapeName(Shape shape)
         return "deep";
     case Shape::Hidden:
         return "hidden";
+    case Shape::OpenTops:
+        return "opentops";
     }
     return "?";
 }
@@ -141,6 +144,8 @@ int middleKey(Shape shape, int items)
         return 1 + items / 2;
     if (shape == Shape::Hidden)
         return 2;
+    if (shape == Shape::OpenTops)
+        return 2 + 2 * items;
     // A child in the middle group that has a previous sibling; keys follow
     // display order, each group being its top item and 99 children.
     const int middle = 1 + items / 2;

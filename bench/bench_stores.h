@@ -10,6 +10,7 @@ enum class Shape {
     Broad,  // groups of 100 under the root: each top-level item open with 99 children
     Deep,   // one chain, every item open: item k is the only child of item k-1
     Hidden, // 1,000 closed top-level items sharing the rest as hidden children
+    OpenTops, // `items` open top-level items with a child each, then one closed with a child
 };
 
 const char *shapeName(Shape shape);
@@ -20,7 +21,7 @@ const char *shapeName(Shape shape);
 std::string storeFolder(Shape shape, int items);
 
 // The key of the selected item in that store, and of a middle item with a
-// previous sibling (for a move).
+// previous sibling (for a move); for OpenTops the closed top-level item.
 int middleKey(Shape shape, int items);
 
 } // namespace bench

@@ -7,8 +7,8 @@
 // runs it in fresh processes for the whole-process figures.
 
 #include "app/frm_tree.h"
-#include "toolkit/keyed_tree.h"
 #include "bench/bench_stores.h"
+#include "toolkit/keyed_tree.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,7 +41,8 @@ int main(int argc, char **argv)
     frmTree window(folder);
     window.Form_Load();
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::fprintf(stderr, "the window was not shown\n");
     QApplication::processEvents();
     const qint64 shown = clock.elapsed() - prepared;
 
