@@ -233,6 +233,18 @@ constexpr std::string update(std::span<const Field> fields)
     return out + " WHERE " + std::string(fieldName(Field::KeyInd)) + " = ?" + make::number(fields.size() + 1);
 }
 
+// The key and next link of every child of the parent bound as ?1, straight
+// off the "ParNxt" index.
+inline constexpr std::string_view kChildLinks = "SELECT KeyInd, KeyNxt FROM TbTree WHERE KeyPar = ?1";
+
+// One update of a field of every record whose key is in the JSON array bound
+// as ?1 (keys made by the program, never text from a file or a user).
+constexpr std::string updateEach(Field f)
+{
+    return "UPDATE " + std::string(kTreeTable) + " SET " + std::string(fieldName(f)) + " = ?2 WHERE "
+        + std::string(fieldName(Field::KeyInd)) + " IN (SELECT value FROM json_each(?1))";
+}
+
 // Keys and links of every record, and KeySel, in kCheckFields order: the link
 // checker's one read.
 inline constexpr auto kCheckRead = fixed<&make::checkRead>();
@@ -265,7 +277,7 @@ inline constexpr std::string_view kWords[] = {
     "LIMIT",  "DESC",   "AS",    "UNION",   "ALL",     "EXISTS",  "IN",     "INSERT",   "INTO",      "VALUES",
     "UPDATE", "SET",    "CREATE", "TABLE",  "INDEX",   "ON",      "INTEGER", "TEXT",    "DEFAULT",   "PRIMARY",
     "KEY",    "PRAGMA", "BEGIN", "IMMEDIATE", "COMMIT", "ROLLBACK", "min",   "rowid",   "journal_mode", "DELETE",
-    "synchronous", "FULL", "k",  "Free",    "Other",
+    "synchronous", "FULL", "k",  "Free",    "Other",  "json_each", "value",
 };
 
 constexpr bool isKnown(std::string_view word)
@@ -317,7 +329,7 @@ constexpr bool namesAreKnown(std::string_view sql)
 constexpr bool allNamesKnown()
 {
     const std::string_view texts[] = {kSchema,     kSelectRow,      kSeekParNxt,     kSeekSelected,  kSeekFree,
-                                      kInsertKey,  kCheckRead,      kSelectCommands, kInsertCommand, kJournalDelete,
+                                      kInsertKey,  kChildLinks, kCheckRead,      kSelectCommands, kInsertCommand, kJournalDelete,
                                       kSynchronousFull, kBegin,     kBeginImmediate, kCommit,        kRollback};
     for (const auto text : texts)
         if (!namesAreKnown(text))
@@ -328,7 +340,7 @@ constexpr bool allNamesKnown()
     for (const auto text : kLast)
         if (!namesAreKnown(text))
             return false;
-    return namesAreKnown(update(std::array{Field::KeyPar, Field::RefCut}));
+    return namesAreKnown(update(std::array{Field::KeyPar, Field::RefCut})) && namesAreKnown(updateEach(Field::Expand));
 }
 
 } // namespace check

@@ -23,6 +23,7 @@ public:
 
     // Prepares sql on db; false (and error() set) when SQLite refuses it.
     bool prepare(sqlite3 *db, std::string_view sql);
+    bool isPrepared() const { return m_stmt != nullptr; }
 
     // Ready to run again; bindings are kept (every use binds all of them).
     void reset();

@@ -23,7 +23,7 @@ bool TreeCursor::open(std::shared_ptr<Connection> connection)
     };
     bool ok = prepare(m_byKey, sql::kSelectRow) && prepare(m_seekSelected, sql::kSeekSelected)
         && prepare(m_seekParNxt, sql::kSeekParNxt) && prepare(m_seekFree, sql::kSeekFree)
-        && prepare(m_insert, sql::kInsertKey);
+        && prepare(m_insert, sql::kInsertKey) && prepare(m_childLinks, sql::kChildLinks);
     for (int i = 0; ok && i < IndexCount; ++i)
         ok = prepare(m_first[i], sql::kFirst[i]) && prepare(m_last[i], sql::kLast[i]);
     if (!ok) {
@@ -47,7 +47,9 @@ void TreeCursor::close()
     m_first = {};
     m_last = {};
     m_insert = {};
+    m_childLinks = {};
     m_updates.clear();
+    m_updateEach = {};
     m_connection.reset();
     m_current.reset();
     m_index = ByKeyInd;
@@ -218,6 +220,62 @@ bool TreeCursor::update(std::span<const std::pair<Field, Value>> values)
     }
     // Read back what the file holds now (column affinity may have converted it).
     return load(*m_current);
+}
+
+std::vector<std::pair<std::int64_t, Value>> TreeCursor::childLinks(std::int32_t parent)
+{
+    std::vector<std::pair<std::int64_t, Value>> links;
+    if (!isOpen()) {
+        fail("the store is not open");
+        return links;
+    }
+    m_childLinks.reset();
+    m_childLinks.bind(1, Value(std::int64_t{parent}));
+    for (;;) {
+        switch (m_childLinks.step()) {
+        case Statement::Step::Row: {
+            Value key = Null{};
+            Value next = Null{};
+            m_childLinks.columnInto(0, key);
+            m_childLinks.columnInto(1, next);
+            const auto *k = std::get_if<std::int64_t>(&key);
+            links.emplace_back(k ? *k : 0, std::move(next));
+            continue;
+        }
+        case Statement::Step::Done:
+            m_childLinks.reset();
+            return links;
+        case Statement::Step::Error:
+            failFrom(m_childLinks);
+            return {};
+        }
+    }
+}
+
+bool TreeCursor::updateEach(std::span<const std::int32_t> keys, Field f, const Value &value)
+{
+    if (!isOpen())
+        return fail("the store is not open");
+    if (f == Field::KeyInd || fieldIndex(f) >= kFieldCount)
+        return fail(f == Field::KeyInd ? "KeyInd is never written" : "no such field");
+    if (keys.empty())
+        return true;
+    Statement &stmt = m_updateEach[fieldIndex(f)];
+    if (!stmt.isPrepared() && !stmt.prepare(m_connection->handle(), sql::updateEach(f)))
+        return failFrom(stmt);
+    std::string list = "[";
+    for (const std::int32_t key : keys) {
+        if (list.size() > 1)
+            list += ',';
+        list += std::to_string(key);
+    }
+    list += ']';
+    stmt.reset();
+    stmt.bind(1, Value(std::move(list)));
+    stmt.bind(2, value);
+    if (!stmt.run())
+        return failFrom(stmt);
+    return !m_current || load(*m_current);
 }
 
 bool TreeCursor::addNew(std::int32_t key)

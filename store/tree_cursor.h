@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace store {
 
@@ -67,6 +68,13 @@ public:
 
     bool atEnd() const { return !m_current.has_value(); }
 
+    // Every record whose KeyPar is parent, each key with its KeyNxt as the
+    // file holds it, read in one pass over "ParNxt": what a walk along the
+    // parent's child chain needs, without positioning on each child. The
+    // cursor does not move. Empty when there are none or the file could not
+    // be read (lastError() says which).
+    std::vector<std::pair<std::int64_t, Value>> childLinks(std::int32_t parent);
+
     // The first and the last record in the current index's order.
     bool moveFirst();
     bool moveLast();
@@ -92,6 +100,12 @@ public:
     {
         return update(std::span(values.begin(), values.size()));
     }
+    // Writes f = value into every record whose key is listed, in one
+    // statement: for a walk that writes each record it passes, where one
+    // update a record would cost more than the walk. Keys no record has are
+    // skipped. The current record stays current, read again if it was
+    // written. False when the file refused the write (nothing is written).
+    bool updateEach(std::span<const std::int32_t> keys, Field f, const Value &value);
 
     // Appends a record with only KeyInd given (the table's defaults fill the
     // rest) and commits it; the new record becomes current.
@@ -128,7 +142,9 @@ private:
     std::array<Statement, IndexCount> m_first;
     std::array<Statement, IndexCount> m_last;
     Statement m_insert;
+    Statement m_childLinks;
     std::map<std::string, Statement> m_updates; // by the list of fields, one letter each
+    std::array<Statement, kFieldCount> m_updateEach; // by field, prepared on first use
     std::string m_error;
     std::function<void(std::int64_t)> m_observer;
 };

@@ -122,18 +122,47 @@ TEST_F(ExpandTest, NothingIsStoredWhileTheProgramItselfChangesTheView)
         EXPECT_EQ(w.fields.count("Expand"), 0u) << w.key;
 }
 
-TEST_F(ExpandTest, TopLevelChainThatComesBackIsFollowedOnceRound)
+// Opening a top-level item walks the chain of top-level items as the file
+// links it, however broken: each item the chain reaches is closed once, the
+// walk ends where the chain does. The root's children are 2, 3 (closed, the
+// one opened) and 7.
+struct BrokenChain {
+    const char *name;
+    const char *sql;
+    std::vector<std::int64_t> closed;
+    friend void PrintTo(const BrokenChain &c, std::ostream *os) { *os << c.name; }
+};
+
+class TopLevelChain : public ExpandTest, public ::testing::WithParamInterface<BrokenChain> {};
+
+TEST_P(TopLevelChain, EveryItemTheChainReachesIsClosedOnce)
 {
     store.create(kTree);
-    store.exec("UPDATE TbTree SET KeyNxt = 2 WHERE KeyInd = 7");
+    store.exec(GetParam().sql);
     log.install();
     startOnStore();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     log.clear();
     clickArrow("3K");
-    EXPECT_EQ(log.read(), (Writes{expand(3, true), expand(2, false), expand(7, false)}));
+    Writes expected{expand(3, true)};
+    for (const std::int64_t k : GetParam().closed)
+        expected.push_back(expand(k, false));
+    EXPECT_EQ(log.read(), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ExpandTest, TopLevelChain,
+    ::testing::Values(BrokenChain{"Whole", "SELECT 1", {2, 7}},
+                      BrokenChain{"ComesBackOnItself", "UPDATE TbTree SET KeyNxt = 2 WHERE KeyInd = 7", {2, 7}},
+                      // Still in the chain, though it names another parent.
+                      BrokenChain{"ItemNamingAnotherParent", "UPDATE TbTree SET KeyPar = 2 WHERE KeyInd = 7", {2, 7}},
+                      BrokenChain{"LinkToNoRecord", "UPDATE TbTree SET KeyNxt = 99 WHERE KeyInd = 3", {2}},
+                      BrokenChain{"LinkThatIsNoKey", "UPDATE TbTree SET KeyNxt = 7.5 WHERE KeyInd = 3", {2}},
+                      BrokenChain{"NullLink", "UPDATE TbTree SET KeyNxt = NULL WHERE KeyInd = 3", {2}},
+                      // Reached from the chain only: an item with KeyPar 1 outside it stays open.
+                      BrokenChain{"TopLevelItemOutsideTheChain", "UPDATE TbTree SET KeyNxt = 0 WHERE KeyInd = 3", {2}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // Every way a user opens a node, on a node whose branch was never loaded:
 // the whole view is rebuilt inside the view's own event, the opened node

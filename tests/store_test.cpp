@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -547,6 +548,41 @@ TEST_F(TreeCursorTest, WriteScopeReachesFileOnlyWhenItEnds)
     }
     EXPECT_EQ(ts.field(5, "KeyTxt"), "'inside'");
     EXPECT_EQ(ts.field(30, "KeyInd"), "30");
+}
+
+// The two verbs for walks along a chain: read the children's next links at
+// once, write one field of many records at once.
+TEST_F(TreeCursorTest, ChildLinksAreEveryChildWithItsNextLinkAsStored)
+{
+    createWithGaps(ts); // root 1: 2 (9), 5
+    ts.exec("UPDATE TbTree SET KeyNxt = 'x' WHERE KeyInd = 2;"
+            "INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt) VALUES (12, 1, NULL)");
+    openCursor();
+    ASSERT_TRUE(cur.positionOn(9));
+    auto links = cur.childLinks(1);
+    std::sort(links.begin(), links.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    ASSERT_EQ(links.size(), 3u);
+    EXPECT_EQ(links[0], (std::pair<std::int64_t, Value>{2, Value(std::string("x"))}));
+    EXPECT_EQ(links[1], (std::pair<std::int64_t, Value>{5, Value(std::int64_t{0})}));
+    EXPECT_EQ(links[2], (std::pair<std::int64_t, Value>{12, Value(Null{})}));
+    EXPECT_TRUE(cur.childLinks(9).empty());
+    EXPECT_EQ(cur.key(Field::KeyInd), 9) << "the cursor moved";
+}
+
+TEST_F(TreeCursorTest, UpdateEachWritesTheListedRecordsOnlyAndKeepsTheCurrentOneTrue)
+{
+    createWithGaps(ts);
+    openCursor();
+    ASSERT_TRUE(cur.positionOn(5));
+    const std::int32_t keys[] = {5, 9, 77};
+    ASSERT_TRUE(cur.updateEach(keys, Field::Expand, true));
+    EXPECT_EQ(ts.count("SELECT count(*) FROM TbTree WHERE Expand <> 0"), 2);
+    EXPECT_EQ(ts.field(9, "Expand"), "1");
+    EXPECT_EQ(ts.field(2, "Expand"), "0");
+    EXPECT_EQ(cur.key(Field::KeyInd), 5);
+    EXPECT_EQ(cur.flag(Field::Expand), true) << "the current record was not read again";
+    EXPECT_FALSE(cur.updateEach(keys, Field::KeyInd, std::int64_t{3}));
+    EXPECT_EQ(ts.field(9, "KeyInd"), "9");
 }
 
 // Another program reading the file keeps a write scope from committing: what
