@@ -99,22 +99,22 @@ row("command (move up) at 100,000 shown", f"{c:.0f} ms", f"rebuild alone {ms('BM
 k = f["BM_Keystroke/iterations:1"]
 u = f["BM_KeystrokeFloorUpdate/iterations:1"]
 fs = f["BM_KeystrokeFloorFsync/iterations:1"]
-commit_ms = u["median_us"] / 1000
 for tops in (1000, 10000):
-    o = ms(f"BM_OpenTopLevel/{tops}")
-    rebuild = ms(f"BM_OpenTopLevelFloorRebuild/{tops}")
+    o = f[f"BM_OpenTopLevel/{tops}/manual_time"]
+    commit, rebuild = o["commit_ms"], o["rebuild_ms"]
     if tops == 1000:
-        limit = 1.5 * (commit_ms + rebuild)
-        target = f"≤ 1.5 × ({commit_ms:.1f} + {rebuild:.1f}) ms = {limit:.1f} ms"
+        limit = 1.5 * (commit + rebuild)
+        target = f"≤ 1.5 × ({commit:.1f} + {rebuild:.1f}) ms = {limit:.1f} ms"
     else:
         limit = 100
         target = "< 100 ms"
-    row(f"opening a top-level item, {tops:,} others open", f"{o:.1f} ms",
-        f"one durable commit {commit_ms:.1f} ms, the rebuild after it {rebuild:.1f} ms", target, o <= limit)
+    row(f"opening a top-level item, {tops:,} others open", f"{o['opening_ms']:.1f} ms",
+        f"one durable commit {commit:.1f} ms, the rebuild after it {rebuild:.1f} ms (taken in turns)", target,
+        o["opening_ms"] <= limit)
 c = f["BM_Click/iterations:1"]
 row("click on a node, durable", f"median {c['median_us']:.0f} µs, p99 {c['p99_us']:.0f} µs",
-    f"bare UPDATE commit {u['median_us']:.0f} µs", f"≤ 1.2 × {u['median_us']:.0f} µs",
-    c["median_us"] <= 1.2 * u["median_us"])
+    f"bare UPDATE commit {c['floor_median_us']:.0f} µs (taken in turns)", f"≤ 1.2 × {c['floor_median_us']:.0f} µs",
+    c["median_us"] <= 1.2 * c["floor_median_us"])
 row("keystroke, durable", f"median {k['median_us']:.0f} µs, p99 {k['p99_us']:.0f} µs",
     f"bare UPDATE commit {u['median_us']:.0f} µs (p99 {u['p99_us']:.0f}), fsync {fs['median_us']:.0f} µs",
     f"≤ 1.2 × {u['median_us']:.0f} µs, p99 ≤ 5 ms",
