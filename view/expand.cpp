@@ -5,7 +5,7 @@
 #include "view/tree_state.h"
 
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace modTree {
@@ -34,23 +34,27 @@ void closeOtherTopLevelItems(std::int32_t opened)
     const auto first = rsTree.key(Field::KeyChi);
     if (!first)
         return;
-    std::unordered_map<std::int64_t, std::int32_t> nextOf;
+    struct Link {
+        std::int32_t next;
+        bool passed = false;
+    };
+    std::unordered_map<std::int64_t, Link> links;
     for (const auto &[key, next] : rsTree.childLinks(store::kRootKey))
-        nextOf.emplace(key, store::toKey(next).value_or(0));
+        links.emplace(key, Link{store::toKey(next).value_or(0)});
 
-    std::unordered_set<std::int32_t> seen;
     std::vector<std::int32_t> others;
-    for (std::int32_t at = *first; at != 0 && seen.insert(at).second;) {
-        std::int32_t next = 0;
-        if (const auto known = nextOf.find(at); known != nextOf.end())
-            next = known->second;
-        else if (rsTree.seek({std::int64_t{at}}))
-            next = rsTree.key(Field::KeyNxt).value_or(0);
-        else
-            break; // no such record: the chain ends here
+    for (std::int32_t at = *first; at != 0;) {
+        auto link = links.find(at);
+        if (link == links.end()) {
+            if (!rsTree.seek({std::int64_t{at}}))
+                break; // no such record: the chain ends here
+            link = links.emplace(at, Link{rsTree.key(Field::KeyNxt).value_or(0)}).first;
+        }
+        if (std::exchange(link->second.passed, true))
+            break; // back on itself
         if (at != opened)
             others.push_back(at);
-        at = next;
+        at = link->second.next;
     }
     rsTree.updateEach(others, Field::Expand, false);
 }
