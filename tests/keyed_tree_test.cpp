@@ -381,4 +381,42 @@ TEST_F(KeyedTreeTest, OwnColourStaysVisibleWhileTheNodeIsSelected)
     EXPECT_EQ(redPixels(shot, tree->nodeRect(tree->find("3K")).intersected(shot.rect())), 0);
 }
 
+// On a dark desktop the colour the program calls black is the desktop's text
+// colour, selected or not, and red stays red.
+TEST_F(KeyedTreeTest, BlackNodesReadOnADarkDesktopAndRedStaysRed)
+{
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xE8, 0xE8, 0xE8));
+    dark.setColor(QPalette::Highlight, QColor(0x30, 0x60, 0xC0));
+    dark.setColor(QPalette::Window, QColor(0x28, 0x28, 0x28));
+    tree->setPalette(dark);
+    tree->add({}, "1K", "root").setExpanded(true);
+    const TreeNode plain = tree->add("1K", "2K", "PLAIN ITEM WWWW");
+    const TreeNode chosen = tree->add("1K", "3K", "CHOSEN ITEM WWWW");
+    const TreeNode marked = tree->add("1K", "4K", "MARKED ITEM WWWW");
+    plain.setForeColor(0);
+    chosen.setForeColor(0);
+    marked.setForeColor(255);
+    chosen.setSelected();
+    tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tree.get()));
+    const QImage shot = tree->viewport()->grab().toImage();
+    // The lightest pixel of a row is its text; its darkest, the background.
+    auto contrast = [&](const TreeNode &node) {
+        const QRect row = tree->nodeRect(node).intersected(shot.rect());
+        int lightest = 0, darkest = 255;
+        for (int y = row.top(); y <= row.bottom(); ++y)
+            for (int x = row.left(); x <= row.right(); ++x) {
+                lightest = std::max(lightest, qGray(shot.pixel(x, y)));
+                darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+            }
+        return lightest - darkest;
+    };
+    EXPECT_GT(contrast(plain), 120);
+    EXPECT_GT(contrast(chosen), 100);
+    EXPECT_GT(redPixels(shot, tree->nodeRect(marked).intersected(shot.rect())), 20);
+    EXPECT_EQ(plain.foreColor(), 0) << "what the program set is kept";
+}
+
 } // namespace

@@ -22,18 +22,18 @@ QColor colorFromBgr(int bgr)
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
 
-// A light highlight behind selected rows, so that a node's own colour (the
-// red of the marked item) stays readable while the node is selected; Qt's
-// default would paint its text in the highlighted-text colour instead.
-QPalette paleSelection(QPalette palette)
+// A faint highlight behind selected rows, a quarter of the way from the
+// view's background to its highlight colour, so that a node's own colour (the
+// red of the marked item) and the ordinary text colour stay readable on it, on
+// a light desktop and a dark one alike; Qt's default would paint the text in
+// the highlighted-text colour instead. Read from the palette at every paint,
+// so a change of desktop colours takes effect at once.
+QColor faintHighlight(const QPalette &palette, QPalette::ColorGroup group)
 {
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        const QColor hl = palette.color(group, QPalette::Highlight);
-        const QColor pale((hl.red() + 3 * 255) / 4, (hl.green() + 3 * 255) / 4, (hl.blue() + 3 * 255) / 4);
-        palette.setColor(group, QPalette::Highlight, pale);
-        palette.setColor(group, QPalette::HighlightedText, palette.color(group, QPalette::Text));
-    }
-    return palette;
+    const QColor hl = palette.color(group, QPalette::Highlight);
+    const QColor base = palette.color(group, QPalette::Base);
+    return QColor((hl.red() + 3 * base.red()) / 4, (hl.green() + 3 * base.green()) / 4,
+                  (hl.blue() + 3 * base.blue()) / 4);
 }
 
 } // namespace
@@ -219,7 +219,9 @@ public:
             return {};
         if (role == Qt::DisplayRole)
             return text(id);
-        if (role == Qt::ForegroundRole && nodes[id].foreColor >= 0)
+        // Black, the colour of every unmarked node, is the desktop's own text
+        // colour: black on a dark desktop would not be read.
+        if (role == Qt::ForegroundRole && nodes[id].foreColor > 0)
             return colorFromBgr(nodes[id].foreColor);
         return {};
     }
@@ -386,7 +388,7 @@ public:
         const auto &node = m->nodes[id];
         const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
         if (option.state & QStyle::State_Selected)
-            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+            painter->fillRect(option.rect, faintHighlight(option.palette, group));
         const QRect arrow = arrowArea(option.rect, node.depth);
         if (node.childCount > 0) {
             QStyleOption branch;
@@ -425,10 +427,12 @@ protected:
         if (!(option->state & QStyle::State_Selected))
             return;
         const QVariant fg = index.data(Qt::ForegroundRole);
-        if (!fg.canConvert<QColor>())
-            return;
-        for (const auto group : {QPalette::Active, QPalette::Inactive})
-            option->palette.setColor(group, QPalette::HighlightedText, fg.value<QColor>());
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            option->palette.setColor(group, QPalette::Highlight, faintHighlight(option->palette, group));
+            option->palette.setColor(group, QPalette::HighlightedText, fg.canConvert<QColor>()
+                                                                           ? fg.value<QColor>()
+                                                                           : option->palette.color(group, QPalette::Text));
+        }
     }
 
 private:
@@ -557,7 +561,6 @@ KeyedTree::KeyedTree(QWidget *parent) : QTreeView(parent), m_model(new KeyedTree
     m_model->setParent(this);
     setModel(m_model);
     setItemDelegate(new KeyedTreeDelegate(this));
-    setPalette(paleSelection(palette()));
     // Qt sees flat rows; the nesting is drawn and handled here.
     setRootIsDecorated(false);
     setIndentation(0);
@@ -837,14 +840,15 @@ void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
 
 void KeyedTree::keyPressEvent(QKeyEvent *event)
 {
+    // A key that moves the highlight to another node clicks that node, once
+    // Qt is done with the key. Opening and closing move nothing, and a
+    // highlight the program sets (a rebuild, the focus coming back) is no key.
     const TreeNode current = nodeAt(currentIndex());
-    if (!current.isValid() || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
-        QTreeView::keyPressEvent(event);
-        return;
-    }
+    TreeNode target;
     const bool hasChildren = current.childCount() > 0;
     const bool open = current.isExpanded();
-    switch (event->key()) {
+    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    switch (plain && current.isValid() ? event->key() : Qt::Key_unknown) {
     case Qt::Key_Plus:
     case Qt::Key_Asterisk:
         if (hasChildren && !open)
@@ -858,19 +862,25 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
         if (hasChildren && !open)
             setNodeExpanded(current.m_id, true);
         else if (hasChildren)
-            setCurrentIndex(indexOf(current.firstChild()));
+            target = current.firstChild();
         break;
     case Qt::Key_Left:
         if (hasChildren && open)
             setNodeExpanded(current.m_id, false);
-        else if (current.parent().isValid())
-            setCurrentIndex(indexOf(current.parent()));
+        else
+            target = current.parent();
         break;
     default:
         QTreeView::keyPressEvent(event);
+        if (const TreeNode now = nodeAt(currentIndex()); now.isValid() && !(now == current))
+            emit nodeClick(now);
         return;
     }
     event->accept();
+    if (target.isValid()) {
+        setCurrentIndex(indexOf(target));
+        emit nodeClick(target);
+    }
 }
 
 void KeyedTree::resizeEvent(QResizeEvent *event)

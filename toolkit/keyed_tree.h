@@ -61,7 +61,10 @@ private:
 // A tree view whose nodes carry unique string keys. Nodes are added as the
 // last child of a node named by key (or at the top level), found by key, and
 // all removed at once. Events (expand, collapse, click) arrive synchronously,
-// for the user's actions and for the program's own changes alike.
+// for the user's actions and for the program's own changes alike. A click is
+// a click with the mouse or a key that moves the highlight to another node
+// (arrows, Home, End, Page Up and Down, typing a node's first letters); the
+// program's own highlighting raises none.
 //
 // Qt sees a flat list: the rows currently visible, each drawn indented by its
 // depth with its own expand arrow. So no part of Qt walks the tree
