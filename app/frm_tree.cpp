@@ -15,7 +15,9 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QKeySequence>
 #include <QPixmap>
+#include <QShortcut>
 
 #include <cstdio>
 
@@ -69,6 +71,12 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     connect(TreeV, &toolkit::KeyedTree::nodeExpand, this, &frmTree::TreeV_Expand);
     connect(TreeV, &toolkit::KeyedTree::nodeCollapse, this, &frmTree::TreeV_Collapse);
     connect(txtItem, &toolkit::TextBox::change, this, &frmTree::txtItem_Change);
+
+    // Between the tree and the text box by keyboard: F2 or Enter on the tree
+    // edits the highlighted item's text, Escape in the text box goes back.
+    for (const auto key : {Qt::Key_F2, Qt::Key_Return, Qt::Key_Enter})
+        new QShortcut(QKeySequence(key), TreeV, this, &frmTree::TreeV_EditKey, Qt::WidgetShortcut);
+    new QShortcut(QKeySequence(Qt::Key_Escape), txtItem, this, &frmTree::txtItem_Escape, Qt::WidgetShortcut);
 }
 
 void frmTree::Form_Load()
@@ -81,7 +89,7 @@ void frmTree::Form_Load()
     if (!m_openReport.warning.empty())
         std::fprintf(stderr, "branchkeeper: %s\n", m_openReport.warning.c_str());
 
-    modTree::FillToolbar(Toolbar1, ImageList1, ImageList2, m_storeDirectory);
+    modTree::FillToolbar(Toolbar1, ImageList1, ImageList2, m_storeDirectory, TreeV);
 
     namespace tw = toolkit::twips;
     tw::setTop(this, 0);
@@ -120,6 +128,22 @@ void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
     const modTree::UserAction action("closing");
     if (action.mayRun())
         modTree::CollapseNode(node);
+}
+
+void frmTree::TreeV_EditKey()
+{
+    // The text to edit is the highlighted item's: a highlight the text box is
+    // not bound to yet (the stored selection at start-up) is clicked first.
+    const toolkit::TreeNode node = TreeV->nodeAt(TreeV->currentIndex());
+    if (node.isValid() && txtItem->tag() != node.nodeKey())
+        TreeV_NodeClick(node);
+    txtItem->setFocus(Qt::ShortcutFocusReason);
+    txtItem->selectAll();
+}
+
+void frmTree::txtItem_Escape()
+{
+    TreeV->setFocus(Qt::ShortcutFocusReason);
 }
 
 void frmTree::txtItem_Change()

@@ -33,6 +33,9 @@ public:
     void TreeV_Expand(const toolkit::TreeNode &node);
     void TreeV_Collapse(const toolkit::TreeNode &node);
     void txtItem_Change();
+    // Keys that move between the tree and the text box.
+    void TreeV_EditKey();
+    void txtItem_Escape();
 
     const modBase::OpenReport &openReport() const { return m_openReport; }
 

@@ -34,18 +34,27 @@ void Refresh(std::int32_t)
 
 using artwork::Glyph;
 
+using enum KeyScope;
+
+// The keys outliners use. None of them is a key the tree or the text box
+// already uses: the tree takes arrows, Home, End, Page Up/Down, + - *,
+// letters, F2 and Enter; the text box, while it has the focus, every editing
+// key (Delete, Shift+Insert and Ctrl+Insert among them), which is why the item
+// commands work on the tree only.
 constexpr std::array<CommandRow, 11> kCommands{{
-    {CmdAddBefore, AddBefore, true, "addbefore.bmp", "New item before the selected one", Glyph::AddBefore},
-    {CmdAddAfter, AddAfter, true, "addafter.bmp", "New item after the selected one", Glyph::AddAfter},
-    {CmdAddChild, AddChild, true, "addchild.bmp", "New first child of the selected one", Glyph::AddChild},
-    {CmdMoveUp, MoveUp, true, "moveup.bmp", "Move up", Glyph::MoveUp},
-    {CmdMoveDown, MoveDown, true, "movedown.bmp", "Move down", Glyph::MoveDown},
-    {CmdMoveOut, MoveOut, true, "moveout.bmp", "Move out one level", Glyph::MoveOut},
-    {CmdMoveIn, MoveIn, true, "movein.bmp", "Move in one level", Glyph::MoveIn},
-    {CmdDelete, Delete, true, "delete.bmp", "Delete the selected item", Glyph::Delete},
-    {CmdNone, nullptr, true, "none.bmp", "No command", Glyph::None},
-    {CmdQuit, Quit, true, "quit.bmp", "Quit", Glyph::Quit},
-    {CmdRefresh, Refresh, false, "refresh.bmp", "Refresh the tree", Glyph::Refresh},
+    {CmdAddBefore, AddBefore, true, "addbefore.bmp", "New item before the selected one", Glyph::AddBefore,
+     "Shift+Ins", Tree},
+    {CmdAddAfter, AddAfter, true, "addafter.bmp", "New item after the selected one", Glyph::AddAfter, "Ins", Tree},
+    {CmdAddChild, AddChild, true, "addchild.bmp", "New first child of the selected one", Glyph::AddChild,
+     "Ctrl+Ins", Tree},
+    {CmdMoveUp, MoveUp, true, "moveup.bmp", "Move up", Glyph::MoveUp, "Alt+Up", Tree},
+    {CmdMoveDown, MoveDown, true, "movedown.bmp", "Move down", Glyph::MoveDown, "Alt+Down", Tree},
+    {CmdMoveOut, MoveOut, true, "moveout.bmp", "Move out one level", Glyph::MoveOut, "Alt+Left", Tree},
+    {CmdMoveIn, MoveIn, true, "movein.bmp", "Move in one level", Glyph::MoveIn, "Alt+Right", Tree},
+    {CmdDelete, Delete, true, "delete.bmp", "Delete the selected item", Glyph::Delete, "Del", Tree},
+    {CmdNone, nullptr, true, "none.bmp", "No command", Glyph::None, "", Tree},
+    {CmdQuit, Quit, true, "quit.bmp", "Quit", Glyph::Quit, "Ctrl+Q", Window},
+    {CmdRefresh, Refresh, false, "refresh.bmp", "Refresh the tree", Glyph::Refresh, "F5", Window},
 }};
 
 constexpr bool numberedInOrder()
@@ -71,6 +80,12 @@ const CommandRow *FindCommand(int button)
     return &kCommands[static_cast<std::size_t>(button - 1)];
 }
 
+QString DoubleSizeName(const QString &picture)
+{
+    const qsizetype dot = picture.lastIndexOf(QLatin1Char('.'));
+    return dot <= 0 ? picture + QStringLiteral("@2x") : picture.left(dot) + QStringLiteral("@2x") + picture.mid(dot);
+}
+
 bool WriteButtonPictures(const QString &directory, QString *error)
 {
     const QDir out(directory);
@@ -82,11 +97,14 @@ bool WriteButtonPictures(const QString &directory, QString *error)
             return false;
         }
         for (const CommandRow &row : kCommands) {
-            const QString path = QDir(folder).filePath(QString::fromUtf8(row.picture));
-            if (!artwork::drawButtonPicture(row.glyph, highlighted).save(path, "BMP")) {
-                if (error)
-                    *error = QStringLiteral("cannot write ") + QDir::toNativeSeparators(path);
-                return false;
+            const QString name = QString::fromUtf8(row.picture);
+            for (const int scale : {1, 2}) {
+                const QString path = QDir(folder).filePath(scale == 1 ? name : DoubleSizeName(name));
+                if (!artwork::drawButtonPicture(row.glyph, highlighted, scale).save(path, "BMP")) {
+                    if (error)
+                        *error = QStringLiteral("cannot write ") + QDir::toNativeSeparators(path);
+                    return false;
+                }
             }
         }
     }

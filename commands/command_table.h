@@ -27,6 +27,10 @@ enum Command : int {
     CmdRefresh,
 };
 
+// Where a command's key works: on the tree only, so that typing in the text
+// box never runs a command on an item, or anywhere in the window.
+enum class KeyScope { Tree, Window };
+
 struct CommandRow {
     int number;                         // the button, counted from 1
     void (*procedure)(std::int32_t);    // run with the selected item; nullptr: no command
@@ -34,6 +38,8 @@ struct CommandRow {
     const char *picture;                // file name in pic1/ and pic2/
     const char *about;                  // tool tip
     artwork::Glyph glyph;               // the picture drawn into that file
+    const char *shortcut;               // its key, in QKeySequence's portable text; "" for none
+    KeyScope keyScope;
 };
 
 // The rows in button order: row i is button i + 1.
@@ -42,8 +48,12 @@ std::span<const CommandRow> Commands();
 const CommandRow *FindCommand(int button);
 
 // Draws every command's picture into directory/pic1 (normal) and
-// directory/pic2 (highlighted). False, with the reason, when a folder or
-// file cannot be written.
+// directory/pic2 (highlighted), each also at twice the size for dense screens
+// under the same name with "@2x" before the extension. False, with the
+// reason, when a folder or file cannot be written.
 bool WriteButtonPictures(const QString &directory, QString *error);
+
+// The name of a picture's twice-the-size version: "moveup.bmp" -> "moveup@2x.bmp".
+QString DoubleSizeName(const QString &picture);
 
 } // namespace modTree

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QIcon>
 #include <QToolBar>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace modTree {
@@ -24,17 +26,34 @@ QString commandText(CommandCursor::Field f)
     return text ? QString::fromStdString(*text) : QString();
 }
 
+// Picture index from folder, and its twice-the-size version when there is one.
 void loadPicture(toolkit::ImageList *list, int index, const QString &folder, const QString &name)
 {
     if (!list || name.isEmpty())
         return; // no file named: no picture
     if (const auto picture = toolkit::loadPicture(folder + name))
         list->add(index, *picture);
+    if (const auto doubled = toolkit::loadPicture(folder + DoubleSizeName(name)))
+        list->add(index, *doubled, 2);
+}
+
+// A button's key: on the tree only or anywhere in the window (see KeyScope),
+// running what a click on the button runs.
+void addShortcut(QAction *button, const CommandRow &command, QWidget *tree, QWidget *window)
+{
+    const QKeySequence key(QString::fromLatin1(command.shortcut));
+    QWidget *scope = command.keyScope == KeyScope::Tree ? tree : window;
+    if (key.isEmpty() || !scope)
+        return;
+    auto *shortcut = new QShortcut(key, scope, button, &QAction::trigger,
+                                   command.keyScope == KeyScope::Tree ? Qt::WidgetShortcut : Qt::WindowShortcut);
+    shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
 }
 
 } // namespace
 
-void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory)
+void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
+                 QWidget *tree)
 {
     const QString pic1 = directory + QStringLiteral("/pic1/");
     const QString pic2 = directory + QStringLiteral("/pic2/");
@@ -62,20 +81,31 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
     n = rsCmd.recordCount().value_or(0);
     for (int i = 1; i <= n; ++i) {
         QIcon icon;
-        if (normal && !normal->picture(i).isNull())
-            icon.addPixmap(normal->picture(i), QIcon::Normal);
-        if (hot && !hot->picture(i).isNull())
-            icon.addPixmap(hot->picture(i), QIcon::Active); // under the pointer
+        for (const int scale : {1, 2}) {
+            if (normal && !normal->picture(i, scale).isNull())
+                icon.addPixmap(normal->picture(i, scale), QIcon::Normal);
+            if (hot && !hot->picture(i, scale).isNull())
+                icon.addPixmap(hot->picture(i, scale), QIcon::Active); // under the pointer
+        }
         QAction *action = toolbar->addAction(icon, QString());
         action->setObjectName(QString::number(i) + QLatin1Char('K'));
         action->setData(i);
         const QString about = commandText(CommandCursor::Field::CmdAbout);
-        action->setToolTip(about);
+        const CommandRow *command = FindCommand(i);
+        const QString key = command ? QKeySequence(QString::fromLatin1(command->shortcut)).toString(QKeySequence::NativeText)
+                                    : QString();
+        // The key is in the tip, for those who point, and in the description,
+        // which screen readers read after the name.
+        action->setToolTip(key.isEmpty() || about.isEmpty() ? about : about + QStringLiteral(" (") + key + QLatin1Char(')'));
         if (QWidget *button = toolbar->widgetForAction(action)) {
             button->setAccessibleName(about);
+            if (!key.isEmpty())
+                button->setAccessibleDescription(QStringLiteral("Shortcut: ") + key);
             if (auto *toolButton = qobject_cast<QToolButton *>(button))
                 toolButton->setAutoRaise(true); // flat
         }
+        if (command)
+            addShortcut(action, *command, tree, toolbar->window());
         rsCmd.moveNext();
     }
 }

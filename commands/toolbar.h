@@ -5,6 +5,7 @@
 #include <QString>
 
 class QToolBar;
+class QWidget;
 namespace toolkit {
 class ImageList;
 }
@@ -13,10 +14,14 @@ class ImageList;
 namespace modTree {
 
 // One button per row of tbCmd, in order: picture i from directory/pic1/ (and
-// the picture shown under the pointer from directory/pic2/), tool tip from
-// CmdAbout. Button i runs command i whatever pictures are missing. Each
-// button's action carries its number as data.
-void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory);
+// the picture shown under the pointer from directory/pic2/), each with its
+// twice-the-size version when the folder has one; tool tip from CmdAbout.
+// Button i runs command i whatever pictures are missing. Each button's action
+// carries its number as data. A button whose command has a key gets it, on
+// the tree or the whole window as the command table says, named in the tip;
+// a command without a button has no key.
+void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
+                 QWidget *tree);
 
 // Runs command button on the item marked selected in the table; a command
 // that needs none runs without looking, every other button does nothing

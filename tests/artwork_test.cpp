@@ -96,6 +96,32 @@ TEST_P(ButtonPicture, SurvivesBmpRoundTrip)
     }
 }
 
+// For a screen of twice the density the picture is drawn again at twice the
+// size: detail inside every 2x2 block, not each pixel blown up.
+TEST_P(ButtonPicture, DoubleSizeIsDrawnNotBlownUp)
+{
+    const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), false, 2);
+    ASSERT_EQ(image.size(), QSize(2 * kPictureSize, 2 * kPictureSize));
+    int detailed = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            detailed += image.pixel(x, y) != image.pixel(x + 1, y) || image.pixel(x, y) != image.pixel(x, y + 1)
+                || image.pixel(x, y) != image.pixel(x + 1, y + 1);
+    EXPECT_GT(detailed, 20);
+}
+
+// A dark toolbar shows through the silver: the glyph's light rim must stand
+// out from it, whatever the glyph's own colours.
+TEST_P(ButtonPicture, StaysVisibleOnADarkToolbar)
+{
+    const QImage image = artwork::drawButtonPicture(static_cast<artwork::Glyph>(GetParam()), false);
+    int light = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            light += image.pixel(x, y) != kTransparent && qGray(image.pixel(x, y)) > 0x30 + 0x90;
+    EXPECT_GT(light, 20);
+}
+
 INSTANTIATE_TEST_SUITE_P(AllGlyphs, ButtonPicture, ::testing::Range(0, artwork::kGlyphCount));
 
 TEST(ButtonPictures, NormalSetIsPairwiseDistinct)

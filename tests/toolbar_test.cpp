@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeySequence>
 #include <QProcess>
 #include <QTest>
 #include <QToolBar>
@@ -77,11 +78,14 @@ TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
         QAction *action = buttons().at(i - 1);
         SCOPED_TRACE(i);
         EXPECT_EQ(action->data().toInt(), i);
-        EXPECT_EQ(action->toolTip(), modTree::Commands()[i - 1].about);
+        const auto &command = modTree::Commands()[i - 1];
+        const QString key = QKeySequence(command.shortcut).toString(QKeySequence::NativeText);
+        EXPECT_EQ(action->toolTip(), key.isEmpty() ? QString(command.about) : command.about + (" (" + key + ")"));
         EXPECT_TRUE(action->text().isEmpty());
         auto *button = qobject_cast<QToolButton *>(window->Toolbar1->widgetForAction(action));
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->accessibleName(), modTree::Commands()[i - 1].about);
+        EXPECT_EQ(button->accessibleName(), command.about);
+        EXPECT_EQ(button->accessibleDescription(), key.isEmpty() ? QString() : "Shortcut: " + key);
         EXPECT_TRUE(button->autoRaise());
         const QSize size = window->Toolbar1->iconSize();
         const QImage normal = action->icon().pixmap(size, QIcon::Normal).toImage();
@@ -113,10 +117,15 @@ TEST_F(ToolbarTest, MissingPicturesKeepEveryButtonOnItsCommand)
 {
     startWithCommands(11);
     const QDir dir(store.qDirectory());
-    QFile::remove(dir.filePath(QString("pic1/") + modTree::Commands()[1].picture));
-    QFile::remove(dir.filePath(QString("pic2/") + modTree::Commands()[1].picture));
-    QFile::remove(dir.filePath(QString("pic1/") + modTree::Commands()[2].picture));
-    QFile::remove(dir.filePath(QString("pic2/") + modTree::Commands()[3].picture));
+    auto remove = [&](const char *folder, int row) { // both sizes
+        const QString name = modTree::Commands()[static_cast<std::size_t>(row)].picture;
+        QFile::remove(dir.filePath(folder + ("/" + name)));
+        QFile::remove(dir.filePath(folder + ("/" + modTree::DoubleSizeName(name))));
+    };
+    remove("pic1", 1);
+    remove("pic2", 1);
+    remove("pic1", 2);
+    remove("pic2", 3);
     store.exec("UPDATE tbCmd SET CmdPict = NULL WHERE rowid = 5");
     launch();
     ASSERT_EQ(buttons().size(), 11);
@@ -139,7 +148,7 @@ TEST_F(ToolbarTest, ATipThatIsNullLeavesTheButtonWithoutOne)
     store.exec("UPDATE tbCmd SET CmdAbout = NULL WHERE rowid = 3");
     launch();
     EXPECT_TRUE(buttons().at(2)->toolTip().isEmpty());
-    EXPECT_EQ(buttons().at(3)->toolTip(), "Move up");
+    EXPECT_EQ(buttons().at(3)->toolTip(), "Move up (Alt+Up)");
 }
 
 // The road of one command: item 6 selected, the user clicks "move up".
@@ -193,16 +202,21 @@ TEST(CommandTable, BuildPlacesStoreAndBothPictureSetsBesideTheProgram)
     const QDir runtime(QStringLiteral(BRANCHKEEPER_RUNTIME_DIR));
     ASSERT_TRUE(QFile::exists(runtime.filePath("dbPro.mdb")));
     std::set<QString> expected;
-    for (const auto &command : modTree::Commands())
+    for (const auto &command : modTree::Commands()) {
         expected.insert(QString::fromUtf8(command.picture));
+        expected.insert(modTree::DoubleSizeName(QString::fromUtf8(command.picture)));
+    }
     for (const char *set : {"pic1", "pic2"}) {
         SCOPED_TRACE(set);
         const QDir folder(runtime.filePath(set));
         ASSERT_TRUE(folder.exists());
         const QStringList files = folder.entryList(QDir::Files);
         EXPECT_EQ(std::set<QString>(files.begin(), files.end()), expected);
-        for (const QString &name : expected)
-            EXPECT_FALSE(QImage(folder.filePath(name), "BMP").isNull()) << name.toStdString();
+        for (const QString &name : expected) {
+            const QImage picture(folder.filePath(name), "BMP");
+            const int size = name.contains("@2x") ? 2 * artwork::kPictureSize : artwork::kPictureSize;
+            EXPECT_EQ(picture.size(), QSize(size, size)) << name.toStdString();
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QPolygonF>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <numbers>
@@ -48,6 +49,9 @@ const Palette &highlightPalette()
 
 // Glow around the hovered glyph: pale yellow, far from silver.
 constexpr QRgb kGlow = 0xFFFFF2A0;
+// A light rim around the normal glyph, so its dark lines stay visible on a
+// dark toolbar; on a light one it all but disappears.
+constexpr QRgb kRim = 0xFFEDEDED;
 
 // Below this coverage an antialiased edge pixel is left as background, so
 // faint fringes do not turn into grey specks once silver is masked out.
@@ -237,8 +241,9 @@ constexpr Drawer kDrawers[] = {
 };
 static_assert(std::size(kDrawers) == kGlyphCount && static_cast<int>(Glyph::Refresh) == kGlyphCount - 1);
 
-// Lays the glyph (drawn on a clear layer) onto silver. Returns RGB32.
-QImage composeOnSilver(const QImage &glyph, bool glow)
+// Lays the glyph (drawn on a clear layer) onto silver, with a ring of the
+// given colour `reach` pixels wide around it. Returns RGB32.
+QImage composeOnSilver(const QImage &glyph, QRgb ring, int reach)
 {
     const int w = glyph.width();
     const int h = glyph.height();
@@ -260,50 +265,52 @@ QImage composeOnSilver(const QImage &glyph, bool glow)
                 if (rgb == kTransparent)
                     rgb = qRgb(0xC0, 0xC0, 0xBF);
                 out.setPixel(x, y, rgb);
-            } else if (glow) {
+            } else {
                 bool nearGlyph = false;
-                for (int dy = -1; dy <= 1 && !nearGlyph; ++dy)
-                    for (int dx = -1; dx <= 1 && !nearGlyph; ++dx)
+                for (int dy = -reach; dy <= reach && !nearGlyph; ++dy)
+                    for (int dx = -reach; dx <= reach && !nearGlyph; ++dx)
                         nearGlyph = covered(x + dx, y + dy);
                 if (nearGlyph)
-                    out.setPixel(x, y, kGlow);
+                    out.setPixel(x, y, ring);
             }
         }
     }
-    if (glow) {
-        // The glow can pinch a gap down to one silver pixel; fill it rather
-        // than leave a speck that the mask turns into a pinhole.
-        const QImage before = out;
-        for (int y = 1; y < h - 1; ++y)
-            for (int x = 1; x < w - 1; ++x)
-                if (before.pixel(x, y) == kTransparent && before.pixel(x - 1, y) != kTransparent
-                    && before.pixel(x + 1, y) != kTransparent
-                    && before.pixel(x, y - 1) != kTransparent
-                    && before.pixel(x, y + 1) != kTransparent)
-                    out.setPixel(x, y, kGlow);
-    }
+    // The ring can pinch a gap down to one silver pixel; fill it rather than
+    // leave a speck that the mask turns into a pinhole.
+    const QImage before = out;
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1; x < w - 1; ++x)
+            if (before.pixel(x, y) == kTransparent && before.pixel(x - 1, y) != kTransparent
+                && before.pixel(x + 1, y) != kTransparent && before.pixel(x, y - 1) != kTransparent
+                && before.pixel(x, y + 1) != kTransparent)
+                out.setPixel(x, y, ring);
     return out;
 }
 
 } // namespace
 
-QImage drawButtonPicture(Glyph glyph, bool highlighted)
+QImage drawButtonPicture(Glyph glyph, bool highlighted, int scale)
 {
+    scale = std::clamp(scale, 1, 4);
+    const int size = kPictureSize * scale;
     const int at = static_cast<int>(glyph);
     if (at < 0 || at >= kGlyphCount) {
-        QImage blank(kPictureSize, kPictureSize, QImage::Format_RGB32);
+        QImage blank(size, size, QImage::Format_RGB32);
         blank.fill(kTransparent);
         return blank;
     }
 
-    QImage layer(kPictureSize, kPictureSize, QImage::Format_ARGB32_Premultiplied);
+    QImage layer(size, size, QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     {
+        // Drawn in the 24-pixel design's coordinates, so twice the size is
+        // twice the detail, not a picture blown up.
         QPainter p(&layer);
         p.setRenderHint(QPainter::Antialiasing);
+        p.scale(scale, scale);
         kDrawers[at](p, highlighted ? highlightPalette() : normalPalette());
     }
-    return composeOnSilver(layer.convertToFormat(QImage::Format_ARGB32), highlighted);
+    return composeOnSilver(layer.convertToFormat(QImage::Format_ARGB32), highlighted ? kGlow : kRim, scale);
 }
 
 QImage drawAppIcon()

@@ -19,9 +19,10 @@ enum class Glyph { AddBefore, AddAfter, AddChild, MoveUp, MoveDown, MoveOut, Mov
 inline constexpr int kGlyphCount = 11;
 
 // The picture of a glyph. `highlighted` gives the brighter variant shown
-// while the pointer is over the button. A value outside the enum gives a
-// plain silver picture. Always kPictureSize square, RGB32.
-QImage drawButtonPicture(Glyph glyph, bool highlighted);
+// while the pointer is over the button. `scale` 2 draws it for screens of
+// twice the density: twice the pixels, the same design. A value outside the
+// enum gives a plain silver picture. Always kPictureSize * scale square, RGB32.
+QImage drawButtonPicture(Glyph glyph, bool highlighted, int scale = 1);
 
 // The window's icon: 32x32, Format_Indexed8 (at most 256 colours).
 QImage drawAppIcon();

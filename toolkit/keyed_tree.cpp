@@ -843,11 +843,16 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
     // A key that moves the highlight to another node clicks that node, once
     // Qt is done with the key. Opening and closing move nothing, and a
     // highlight the program sets (a rebuild, the focus coming back) is no key.
+    if (event->modifiers() & Qt::AltModifier) {
+        // Alt with an arrow is a command's key, or no key at all: never a move.
+        event->ignore();
+        return;
+    }
     const TreeNode current = nodeAt(currentIndex());
     TreeNode target;
     const bool hasChildren = current.childCount() > 0;
     const bool open = current.isExpanded();
-    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    const bool plain = !(event->modifiers() & Qt::ControlModifier);
     switch (plain && current.isValid() ? event->key() : Qt::Key_unknown) {
     case Qt::Key_Plus:
     case Qt::Key_Asterisk:

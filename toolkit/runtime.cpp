@@ -48,23 +48,26 @@ BusyCursor::~BusyCursor()
 
 ImageList::ImageList(QObject *parent) : QObject(parent) {}
 
-bool ImageList::add(int index, const QPixmap &picture)
+bool ImageList::add(int index, const QPixmap &picture, int scale)
 {
-    if (index < 1 || picture.isNull())
+    if (index < 1 || picture.isNull() || (scale != 1 && scale != 2))
         return false;
     QPixmap masked = picture;
     masked.setMask(picture.createMaskFromColor(m_mask, Qt::MaskInColor));
+    masked.setDevicePixelRatio(scale);
     if (index > count())
         m_pictures.resize(static_cast<std::size_t>(index));
-    m_pictures[static_cast<std::size_t>(index - 1)] = masked;
+    auto &at = m_pictures[static_cast<std::size_t>(index - 1)];
+    (scale == 1 ? at.normal : at.doubled) = masked;
     return true;
 }
 
-QPixmap ImageList::picture(int index) const
+QPixmap ImageList::picture(int index, int scale) const
 {
     if (index < 1 || index > count())
         return {};
-    return m_pictures[static_cast<std::size_t>(index - 1)];
+    const auto &at = m_pictures[static_cast<std::size_t>(index - 1)];
+    return scale == 2 ? at.doubled : at.normal;
 }
 
 } // namespace toolkit

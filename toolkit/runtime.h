@@ -43,15 +43,22 @@ public:
     QColor maskColor() const { return m_mask; }
 
     // Puts picture at index (1-based). Indexes may have gaps, so picture i
-    // stays picture i when an earlier one could not be loaded.
-    bool add(int index, const QPixmap &picture);
+    // stays picture i when an earlier one could not be loaded. A picture at
+    // scale 2 is the same one drawn for screens of twice the density; it is
+    // kept beside the other and shown there instead of a blown-up copy.
+    bool add(int index, const QPixmap &picture, int scale = 1);
     // The highest index in use.
     int count() const { return static_cast<int>(m_pictures.size()); }
-    // The picture at a 1-based index; null when there is none.
-    QPixmap picture(int index) const;
+    // The picture at a 1-based index and scale; null when there is none. A
+    // scale-2 picture says so in its device pixel ratio.
+    QPixmap picture(int index, int scale = 1) const;
 
 private:
-    std::vector<QPixmap> m_pictures;
+    struct Pictures {
+        QPixmap normal;
+        QPixmap doubled;
+    };
+    std::vector<Pictures> m_pictures;
     const QColor m_mask{0xC0, 0xC0, 0xC0}; // silver
 };
 

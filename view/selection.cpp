@@ -51,6 +51,10 @@ void NodeClick(const toolkit::TreeNode &node)
     if (box) {
         box->setText(node.text()); // raises the change event, which finds TreeBusy set
         box->setTag(node.nodeKey());
+        // Which item the box edits, for a screen reader: the text box itself
+        // only holds the text.
+        box->setAccessibleDescription(QStringLiteral("The text of the item \u201C") + node.text()
+                                      + QStringLiteral("\u201D"));
     }
     if (const auto key = ItemOf(node.nodeKey()))
         SelectItem(*key);

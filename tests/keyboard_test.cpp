@@ -1,0 +1,151 @@
+// Everything from the keyboard: each command's key does what a click on its
+// button does, the keys of the tree never act while the user types, and the
+// focus moves between the tree and the text box by key.
+
+#include "commands/command_table.h"
+#include "tests/support/gui_fixture.h"
+#include "tests/support/tree_check.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
+#include "view/show_tree.h"
+
+#include <QKeySequence>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using testing_support::GuiTest;
+using testing_support::Item;
+using testing_support::Writes;
+using namespace modTree;
+
+namespace {
+
+// Root 1: 2 (open: 4, 5 "middle", 6), 3 (closed: 7). Every move of 5 is possible.
+const std::vector<Item> kTree = {
+    {1, 0},        {2, 1, true, "two"}, {4, 2, false, "four"}, {5, 2, false, "middle"},
+    {6, 2, false, "six"}, {3, 1, false, "three"}, {7, 3, false, "seven"},
+};
+
+void pressKey(QWidget *target, const char *shortcut)
+{
+    const QKeyCombination key = QKeySequence(QString::fromLatin1(shortcut))[0];
+    target->setFocus();
+    QTest::keyClick(target, key.key(), key.keyboardModifiers());
+}
+
+class KeyboardTest : public GuiTest {
+protected:
+    struct Outcome {
+        Writes writes;
+        std::vector<std::string> outline;
+        bool rebuilt;
+    };
+    // A fresh store with the toolbar, item 5 clicked, then act; what it left.
+    Outcome run(const std::function<void()> &act)
+    {
+        startWithToolbar(kTree);
+        click("5K");
+        log.clear();
+        const toolkit::TreeNode before = node("1K");
+        act();
+        Outcome outcome{log.read(), testing_support::outline(store), !before.isValid()};
+        const auto check = testing_support::checkTree(store);
+        EXPECT_TRUE(check.ok()) << check.report();
+        TearDown();
+        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        return outcome;
+    }
+};
+
+class CommandKey : public KeyboardTest, public ::testing::WithParamInterface<CommandRow> {};
+
+TEST_P(CommandKey, DoesWhatTheClickOnItsButtonDoes)
+{
+    const CommandRow &command = GetParam();
+    const Outcome byButton = run([&] { press(command.number); });
+    const Outcome byKey = run([&] { pressKey(window->TreeV, command.shortcut); });
+    EXPECT_EQ(byKey.writes, byButton.writes);
+    EXPECT_EQ(byKey.outline, byButton.outline);
+    EXPECT_EQ(byKey.rebuilt, byButton.rebuilt);
+    EXPECT_TRUE(!byButton.writes.empty() || command.number == CmdRefresh) << "the button did nothing";
+}
+
+std::vector<CommandRow> commandsWithKeys()
+{
+    std::vector<CommandRow> rows;
+    for (const CommandRow &command : Commands())
+        if (*command.shortcut && command.number != CmdQuit) // quit ends the test program
+            rows.push_back(command);
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyboardTest, CommandKey, ::testing::ValuesIn(commandsWithKeys()),
+                         [](const auto &info) { return "Button" + std::to_string(info.param.number); });
+
+TEST_F(KeyboardTest, TypingInTheTextBoxNeverRunsACommandOnAnItem)
+{
+    startWithToolbar(kTree);
+    click("5K");
+    const auto outline = testing_support::outline(store);
+    for (const CommandRow &command : Commands()) {
+        if (command.keyScope != KeyScope::Tree || !*command.shortcut)
+            continue;
+        SCOPED_TRACE(command.shortcut);
+        log.clear();
+        pressKey(window->txtItem, command.shortcut);
+        for (const auto &w : log.read())
+            EXPECT_EQ(w.fields.count("KeyTxt"), w.fields.size()) << "item " << w.key << " written by " << command.shortcut;
+        EXPECT_EQ(testing_support::outline(store), outline);
+    }
+}
+
+// With fewer rows in tbCmd there are fewer buttons, and no keys for them.
+TEST_F(KeyboardTest, AKeyWhoseButtonIsMissingDoesNothing)
+{
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const CommandRow &command : Commands())
+        if (command.number < CmdMoveDown)
+            rows.emplace_back(command.picture, command.about);
+    store.create(kTree, rows);
+    log.install();
+    startOnStore();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    click("5K");
+    log.clear();
+    const toolkit::TreeNode root = node("1K");
+    for (const char *key : {"Alt+Down", "Del", "F5"})
+        pressKey(window->TreeV, key);
+    EXPECT_TRUE(log.read().empty());
+    EXPECT_TRUE(root.isValid()) << "refreshed without a refresh button";
+    pressKey(window->TreeV, "Alt+Up"); // button 4 is there
+    EXPECT_FALSE(log.read().empty());
+}
+
+TEST_F(KeyboardTest, EditKeysGoToTheHighlightedItemsTextAndEscapeComesBack)
+{
+    for (const auto key : {Qt::Key_F2, Qt::Key_Return}) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        startWithToolbar(kTree);
+        store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6");
+        ShowTree();
+        // At start-up the stored selection is highlighted, the box empty.
+        ASSERT_TRUE(node("6K").isSelected());
+        window->TreeV->setFocus();
+        QTest::keyClick(window->TreeV, key);
+        EXPECT_TRUE(window->txtItem->hasFocus());
+        EXPECT_EQ(window->txtItem->text(), "six");
+        EXPECT_EQ(window->txtItem->selectedText(), "six");
+        EXPECT_EQ(testing_support::tagText(*window->txtItem), "6K");
+        QTest::keyClick(window->txtItem, Qt::Key_Escape);
+        EXPECT_TRUE(window->TreeV->hasFocus());
+        EXPECT_EQ(window->txtItem->text(), "six") << "Escape is no undo";
+        TearDown();
+        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+    }
+}
+
+} // namespace
