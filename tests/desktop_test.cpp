@@ -1,5 +1,6 @@
 // The window framed by a window manager, as a user sees it.
 
+#include "commands/command_table.h"
 #include "tests/support/gui_fixture.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
@@ -7,9 +8,13 @@
 #include "view/show_tree.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
 
 extern bool g_desktopInstalled;
 extern QString g_desktopProblem;
@@ -80,6 +85,40 @@ TEST_F(DesktopTest, SelectedItemIsRedOnScreen)
         }
     }
     EXPECT_GT(red, 20);
+}
+
+// At twice the density the window keeps its proportions in logical pixels and
+// the toolbar shows its pictures drawn at twice the size, pixel for pixel.
+TEST_F(DesktopTest, AtScaleTwoTheWindowKeepsItsSizeAndThePicturesAreSharp)
+{
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto &command : modTree::Commands())
+        rows.emplace_back(command.picture, command.about);
+    store.create({{1, 0}, {2, 1, false, "an item", true}}, rows);
+    ASSERT_TRUE(modTree::WriteButtonPictures(store.qDirectory(), nullptr));
+    std::map<QString, QString> seen;
+    for (const char *scale : {"1", "2"}) {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_SCALE_FACTOR", scale);
+        child.setProcessEnvironment(environment);
+        child.start(BRANCHKEEPER_SCALED_WINDOW, {store.qDirectory()});
+        ASSERT_TRUE(child.waitForFinished(30000));
+        ASSERT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+        seen[scale] = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+    }
+    const auto part = [](const QString &line, const char *name) {
+        for (const QString &field : line.split(' '))
+            if (field.startsWith(QString(name) + "="))
+                return field.mid(int(std::strlen(name)) + 1).toStdString();
+        return std::string();
+    };
+    EXPECT_EQ(part(seen["1"], "ratio"), "1") << seen["1"].toStdString();
+    EXPECT_EQ(part(seen["2"], "ratio"), "2") << seen["2"].toStdString();
+    const int outer = toolkit::twips::toPixels(6570, 96);
+    EXPECT_EQ(part(seen["2"], "outer"), std::to_string(outer) + "x" + std::to_string(outer));
+    EXPECT_EQ(part(seen["2"], "tree"), part(seen["1"], "tree"));
+    EXPECT_EQ(part(seen["2"], "picture"), "sharp");
 }
 
 } // namespace

@@ -197,6 +197,20 @@ TEST(CommandTable, NewStoreHasOneRowPerCommandInButtonOrder)
     EXPECT_EQ(rows, expected);
 }
 
+// The README's table of keys is what the command table says.
+TEST(CommandTable, ReadmeListsEveryCommandsKey)
+{
+    QFile readme(QStringLiteral(BRANCHKEEPER_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    for (const auto &command : modTree::Commands()) {
+        if (!*command.shortcut)
+            continue;
+        const QString key = QKeySequence(command.shortcut).toString(QKeySequence::NativeText);
+        EXPECT_TRUE(text.contains("`" + key + "`")) << key.toStdString();
+    }
+}
+
 TEST(CommandTable, BuildPlacesStoreAndBothPictureSetsBesideTheProgram)
 {
     const QDir runtime(QStringLiteral(BRANCHKEEPER_RUNTIME_DIR));
