@@ -9,7 +9,9 @@
 #include "toolkit/text_box.h"
 #include "view/show_tree.h"
 
+#include <QAccessible>
 #include <QKeySequence>
+#include <QToolBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -146,6 +148,30 @@ TEST_F(KeyboardTest, EditKeysGoToTheHighlightedItemsTextAndEscapeComesBack)
         TearDown();
         store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
     }
+}
+
+// What a screen reader reads besides the tree: each button's name and key,
+// and which item the text box edits.
+TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
+{
+    startWithToolbar(kTree);
+    const auto buttons = window->Toolbar1->actions();
+    for (const CommandRow &command : Commands()) {
+        SCOPED_TRACE(command.number);
+        QAccessibleInterface *button =
+            QAccessible::queryAccessibleInterface(window->Toolbar1->widgetForAction(buttons.at(command.number - 1)));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(QAccessible::Name), command.about);
+        if (*command.shortcut) {
+            EXPECT_TRUE(button->text(QAccessible::Description)
+                            .contains(QKeySequence(command.shortcut).toString(QKeySequence::NativeText)));
+        }
+    }
+    QAccessibleInterface *box = QAccessible::queryAccessibleInterface(window->txtItem);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(QAccessible::Name), "Item text");
+    click("5K");
+    EXPECT_TRUE(box->text(QAccessible::Description).contains("middle")) << box->text(QAccessible::Description).toStdString();
 }
 
 } // namespace
