@@ -1,6 +1,9 @@
 #include "toolkit/keyed_tree.h"
 
+#include "toolkit/keyed_tree_accessible.h"
+
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -34,6 +37,14 @@ QColor faintHighlight(const QPalette &palette, QPalette::ColorGroup group)
     const QColor base = palette.color(group, QPalette::Base);
     return QColor((hl.red() + 3 * base.red()) / 4, (hl.green() + 3 * base.green()) / 4,
                   (hl.blue() + 3 * base.blue()) / 4);
+}
+
+// Tells screen readers about one row; the row is the item's index in the tree.
+void announceRow(KeyedTree *tree, QAccessible::Event type, int row)
+{
+    QAccessibleEvent event(tree, type);
+    event.setChild(row);
+    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace
@@ -151,6 +162,11 @@ public:
     int selected = -1;
     int maxDepth = 0;
     bool resetOpen = false;
+    // Each node's place among its siblings, from 1; 0 until asked for. Only
+    // screen readers ask, so it is worked out then, a sibling chain at a time,
+    // and adding a node costs nothing more. Children are only ever appended,
+    // so a place once known stays right until removeAll().
+    mutable std::vector<int> places;
 
     KeyedTreeModel() { byKey.clear(); }
 
@@ -260,6 +276,7 @@ public:
         texts.swap(freshTexts);
         std::vector<int>().swap(top);
         std::vector<int>().swap(rows);
+        std::vector<int>().swap(places);
         byKey.clear();
         selected = -1;
         maxDepth = 0;
@@ -290,6 +307,23 @@ public:
         }
         byKey.insert(key.packed(), id);
         return id;
+    }
+
+    int placeOf(int id) const
+    {
+        if (places.size() < nodes.size())
+            places.resize(nodes.size(), 0);
+        if (places[id] == 0) {
+            int place = 0;
+            if (const int parent = nodes[id].parent; parent < 0) {
+                for (const int t : top)
+                    places[t] = ++place;
+            } else {
+                for (int c = nodes[parent].firstChild; c >= 0; c = nodes[c].nextSibling)
+                    places[c] = ++place;
+            }
+        }
+        return places[id];
     }
 
     // The visible descendants of id, depth first, without recursion: a chain
@@ -400,7 +434,7 @@ public:
             m_tree->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, painter, m_tree);
         }
         QStyleOptionViewItem text = option;
-        text.rect.setLeft(arrow.right() + 1);
+        text.rect = textArea(option.rect, node.depth);
         QStyledItemDelegate::paint(painter, text, index);
     }
 
@@ -418,6 +452,13 @@ public:
     QRect arrowArea(const QRect &row, int depth) const
     {
         return QRect(row.left() + depth * indent(), row.top(), indent(), row.height());
+    }
+
+    QRect textArea(const QRect &row, int depth) const
+    {
+        QRect text = row;
+        text.setLeft(arrowArea(row, depth).right() + 1);
+        return text;
     }
 
 protected:
@@ -558,6 +599,7 @@ QList<TreeNode> TreeNode::children() const
 
 KeyedTree::KeyedTree(QWidget *parent) : QTreeView(parent), m_model(new KeyedTreeModel)
 {
+    installKeyedTreeAccessibility();
     m_model->setParent(this);
     setModel(m_model);
     setItemDelegate(new KeyedTreeDelegate(this));
@@ -706,6 +748,42 @@ QRect KeyedTree::arrowRect(const TreeNode &node) const
     return delegate->arrowArea(row, m_model->nodes[node.m_id].depth);
 }
 
+QRect KeyedTree::textRect(const TreeNode &node) const
+{
+    const QRect row = nodeRect(node);
+    if (row.isNull())
+        return {};
+    const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
+    return delegate->textArea(row, m_model->nodes[node.m_id].depth);
+}
+
+KeyedTree::Place KeyedTree::placeOf(const TreeNode &node) const
+{
+    Place place;
+    if (node.m_tree.data() != this || !node.isValid())
+        return place;
+    const auto &n = m_model->nodes[node.m_id];
+    place.row = m_model->resetOpen ? -1 : n.row; // rows are stale until the batch ends
+    place.level = n.depth + 1;
+    place.position = m_model->placeOf(node.m_id);
+    place.siblings = n.parent < 0 ? static_cast<int>(m_model->top.size()) : m_model->nodes[n.parent].childCount;
+    return place;
+}
+
+void KeyedTree::clickNode(const TreeNode &node)
+{
+    const QModelIndex index = indexOf(node);
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    emit nodeClick(node);
+}
+
+std::uint32_t KeyedTree::generation() const
+{
+    return m_model->generation;
+}
+
 void KeyedTree::beginBatch()
 {
     ++m_batchDepth;
@@ -743,6 +821,14 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
             m_model->removeRowsRange(node.row + 1, m_model->subtreeEnd(id));
         }
         m_model->changed(id);
+        if (QAccessible::isActive()) {
+            QAccessible::State flipped;
+            flipped.expanded = true;
+            flipped.collapsed = true;
+            QAccessibleStateChangeEvent event(this, flipped);
+            event.setChild(m_model->nodes[id].row);
+            QAccessible::updateAccessibility(&event);
+        }
     }
     // Raised last: the handler may rebuild the whole tree, this node included.
     const TreeNode self = handle(id);
@@ -886,6 +972,31 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
         setCurrentIndex(indexOf(target));
         emit nodeClick(target);
     }
+}
+
+void KeyedTree::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    // Skips QTreeView's version: besides its event it only repaints for
+    // allColumnsShowFocus, which this view never sets.
+    QAbstractItemView::currentChanged(current, previous);
+    // A highlight moved while the focus is elsewhere (a command selecting its
+    // new item) must not pull a screen reader away from where the user is.
+    if (QAccessible::isActive() && hasFocus() && !m_model->resetOpen && m_model->decode(current) >= 0)
+        announceRow(this, QAccessible::Focus, current.row());
+}
+
+void KeyedTree::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected); // QTreeView's adds only its events
+    if (!QAccessible::isActive() || m_model->resetOpen)
+        return;
+    // One row at most is selected: the new one, or else the one that lost it.
+    const QModelIndex now = selected.indexes().value(0);
+    const QModelIndex before = deselected.indexes().value(0);
+    if (m_model->decode(now) >= 0)
+        announceRow(this, QAccessible::Selection, now.row());
+    else if (m_model->decode(before) >= 0)
+        announceRow(this, QAccessible::SelectionRemove, before.row());
 }
 
 void KeyedTree::resizeEvent(QResizeEvent *event)

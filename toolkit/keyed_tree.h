@@ -134,10 +134,31 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // QTreeView's versions announce rows to screen readers counting a header
+    // row this view does not have, and announce focus the view does not have.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
 
 private:
     friend class TreeNode;
     friend class KeyedTreeDelegate;
+    friend class KeyedTreeAccessible;
+    friend class KeyedTreeItemAccessible;
+
+    // Where a shown node stands, for screen readers.
+    struct Place {
+        int row = -1;      // -1: hidden, or not a live node of this tree
+        int level = 0;     // 1 for a top-level node
+        int position = 0;  // among its siblings, from 1
+        int siblings = 0;  // itself included
+    };
+    Place placeOf(const TreeNode &node) const;
+    // Where the node's text is drawn, right of its arrow, in viewport coordinates.
+    QRect textRect(const TreeNode &node) const;
+    // What a click on a shown node does: it becomes current, then nodeClick.
+    void clickNode(const TreeNode &node);
+    // Changes whenever removeAll() throws every node away.
+    std::uint32_t generation() const;
 
     TreeNode handle(int id) const;
     TreeNode addNode(int parent, NodeKey key, std::string_view utf8Text);
