@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -98,12 +99,6 @@ bool writeSample(const std::string &path, std::string *error)
     return true;
 }
 
-int usage(const char *self)
-{
-    std::fprintf(stderr, "usage: %s new PATH\n       %s sample PATH\n       %s check PATH\n", self, self, self);
-    return 2;
-}
-
 int check(const char *path)
 {
     std::string error;
@@ -117,30 +112,58 @@ int check(const char *path)
     return result->clean() ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int create(const char *path, bool sample)
 {
-    if (argc != 3)
-        return usage(argv[0]);
-    const std::string command = argv[1];
-    if (command == "check")
-        return check(argv[2]);
-    const bool sample = command == "sample";
-    if (!sample && command != "new")
-        return usage(argv[0]);
     std::vector<store::CommandRowText> rows;
     for (const auto &command : modTree::Commands())
         rows.push_back({command.picture, command.about});
     std::string error;
-    if (!store::createStore(argv[2], rows, &error)) {
-        std::fprintf(stderr, "branchkeeper-store: cannot create %s: %s\n", argv[2], error.c_str());
+    if (!store::createStore(path, rows, &error)) {
+        std::fprintf(stderr, "branchkeeper-store: cannot create %s: %s\n", path, error.c_str());
         return 1;
     }
-    if (sample && !writeSample(argv[2], &error)) {
-        std::remove(argv[2]);
-        std::fprintf(stderr, "branchkeeper-store: cannot fill %s: %s\n", argv[2], error.c_str());
+    if (sample && !writeSample(path, &error)) {
+        std::remove(path);
+        std::fprintf(stderr, "branchkeeper-store: cannot fill %s: %s\n", path, error.c_str());
         return 1;
     }
     return 0;
+}
+
+// One row per command: its name, its arguments for the usage text, and what
+// runs it with the arguments after the name.
+struct Command {
+    const char *name;
+    const char *arguments;
+    int (*run)(const std::vector<std::string> &arguments);
+};
+
+const Command kCommands[] = {
+    {"new", "PATH", [](const auto &a) { return a.size() == 1 ? create(a[0].c_str(), false) : -1; }},
+    {"sample", "PATH", [](const auto &a) { return a.size() == 1 ? create(a[0].c_str(), true) : -1; }},
+    {"check", "PATH", [](const auto &a) { return a.size() == 1 ? check(a[0].c_str()) : -1; }},
+};
+
+int usage(const char *self)
+{
+    for (const Command &command : kCommands)
+        std::fprintf(stderr, "%s %s %s %s\n", &command == kCommands ? "usage:" : "      ", self, command.name,
+                     command.arguments);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage(argv[0]);
+    const std::vector<std::string> arguments(argv + 2, argv + argc);
+    for (const Command &command : kCommands) {
+        if (command.name != std::string_view(argv[1]))
+            continue;
+        const int status = command.run(arguments);
+        return status < 0 ? usage(argv[0]) : status; // -1: the wrong arguments
+    }
+    return usage(argv[0]);
 }
