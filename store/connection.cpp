@@ -80,6 +80,14 @@ TransactionScope::TransactionScope(Connection *connection, Kind kind) : m_connec
     m_changesAtBegin = m_connection->changeCount();
 }
 
+void TransactionScope::rollback()
+{
+    if (!m_owner)
+        return;
+    m_owner = false;
+    m_connection->exec(sql::kRollback);
+}
+
 TransactionScope::~TransactionScope()
 {
     commit();

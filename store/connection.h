@@ -65,6 +65,9 @@ public:
     // its commit is refused (another program reads the file) it ends with a
     // rollback and true. A joined scope leaves committing to the outer one.
     bool commit();
+    // Undoes everything the scope wrote, now; it then commits nothing. A
+    // joined scope cannot: the outer one owns the transaction.
+    void rollback();
 
 private:
     Connection *m_connection = nullptr;

@@ -158,6 +158,12 @@ constexpr std::string insertCommand()
         + parameters(kCommandColumns.size()) + ")";
 }
 
+// Every record whole: what a dump or a search for deleted branches reads.
+constexpr std::string readAll()
+{
+    return "SELECT " + names(kTreeColumns) + " FROM " + std::string(kTreeTable);
+}
+
 constexpr std::string checkRead()
 {
     return "SELECT " + names(kCheckFields) + " FROM " + std::string(kTreeTable);
@@ -248,6 +254,7 @@ constexpr std::string updateEach(Field f)
 // Keys and links of every record, and KeySel, in kCheckFields order: the link
 // checker's one read.
 inline constexpr auto kCheckRead = fixed<&make::checkRead>();
+inline constexpr auto kReadAll = fixed<&make::readAll>();
 
 // ---------------------------------------------------------------- tbCmd
 
@@ -329,7 +336,7 @@ constexpr bool namesAreKnown(std::string_view sql)
 constexpr bool allNamesKnown()
 {
     const std::string_view texts[] = {kSchema,     kSelectRow,      kSeekParNxt,     kSeekSelected,  kSeekFree,
-                                      kInsertKey,  kChildLinks, kCheckRead,      kSelectCommands, kInsertCommand, kJournalDelete,
+                                      kInsertKey,  kChildLinks, kCheckRead, kReadAll,      kSelectCommands, kInsertCommand, kJournalDelete,
                                       kSynchronousFull, kBegin,     kBeginImmediate, kCommit,        kRollback};
     for (const auto text : texts)
         if (!namesAreKnown(text))

@@ -11,6 +11,8 @@
 #include "view/selection.h"
 #include "view/tree_state.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -305,6 +307,25 @@ TEST_F(CommandsTest, RandomCommandsKeepTheTreeWhole)
                 target.setExpanded(!target.isExpanded());
         }
     }
+}
+
+// A slip on delete: the branch comes back with the store tool while the
+// program has the file open, and shows after the next refresh.
+TEST_F(CommandsTest, ADeletedBranchComesBackWithTheStoreToolWhileTheProgramRuns)
+{
+    startWithToolbar(kTree);
+    click("2K");
+    press(CmdDelete);
+    ASSERT_FALSE(node("2K").isValid());
+    QProcess tool;
+    tool.start(BRANCHKEEPER_STORE_TOOL, {"restore", QString::fromStdString(store.path()), "2"});
+    ASSERT_TRUE(tool.waitForFinished(20000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    expectConsistent();
+    EXPECT_EQ(outline(), (Outline{"3@1", "7@2", "4@1", "2@1", "5@2", "6@2", "10@2"}));
+    press(CmdRefresh);
+    EXPECT_TRUE(node("2K").isValid());
+    EXPECT_EQ(node("1K").children().back().key(), "2K");
 }
 
 } // namespace

@@ -120,4 +120,61 @@ TEST_F(StoreTool, CheckOnAFileItCannotReadSaysWhyAndCreatesNothing)
     EXPECT_NE(err.find("TbTree"), std::string::npos) << err;
 }
 
+// The tree for people and bug reports: each item's key, its flags, its text
+// on one line, indented by level.
+TEST_F(StoreTool, DumpShowsTheTreeWithKeysAndFlags)
+{
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    ts.exec("UPDATE TbTree SET KeyTxt = 'two' || char(10) || 'lines' WHERE KeyInd = 12");
+    std::string out, err;
+    ASSERT_EQ(runTool({"dump", q(ts.path())}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "1 корень\n"
+                   "  2 (open) Kitchen renovation\n"
+                   "    3 (open) Measure the walls\n"
+                   "    4 Choose tiles\n"
+                   "      5 Visit the showroom\n"
+                   "      6 Order samples\n"
+                   "    7 (open) Plumbing\n"
+                   "      8 (selected) Move the sink drain\n"
+                   "      9 New shut-off valves\n"
+                   "  10 Garden\n"
+                   "    11 Prune the apple tree\n"
+                   "    12 two\\nlines\n"
+                   "  13 (open) Reading list\n"
+                   "    14 The Art of Computer Programming\n"
+                   "    15 Structure and Interpretation of Computer Programs\n"
+                   "    16 A Pattern Language\n");
+}
+
+// A branch deleted (as the delete command leaves it) is listed, comes back,
+// and a second restore is refused; the store stays sound.
+TEST_F(StoreTool, DeletedAndRestoreBringABranchBack)
+{
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    ts.exec("UPDATE TbTree SET KeyNxt = 13 WHERE KeyInd = 2; UPDATE TbTree SET KeyPrw = 2 WHERE KeyInd = 13;"
+            "UPDATE TbTree SET KeyPar = 0, KeyPrw = 0, KeyNxt = 0 WHERE KeyInd = 10");
+    std::string out, err;
+    ASSERT_EQ(runTool({"deleted", q(ts.path())}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "10 (3 items) Garden\n");
+    EXPECT_EQ(runTool({"restore", q(ts.path()), "10"}, &out, &err), 0) << err;
+    EXPECT_EQ(runTool({"restore", q(ts.path()), "10"}, &out, &err), 1);
+    EXPECT_NE(err.find("item 10 is in the tree"), std::string::npos) << err;
+    EXPECT_EQ(runTool({"restore", q(ts.path()), "ten"}, &out, &err), 2);
+    EXPECT_EQ(runTool({"check", q(ts.path())}, &out, &err), 0) << out;
+    ASSERT_EQ(runTool({"deleted", q(ts.path())}, &out, &err), 0);
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(StoreTool, BackupMakesACopyThatReadsTheSame)
+{
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    const QString copy = ts.qDirectory() + "/copy.mdb";
+    std::string original, copied, err;
+    ASSERT_EQ(runTool({"backup", q(ts.path()), copy}, nullptr, &err), 0) << err;
+    ASSERT_EQ(runTool({"dump", q(ts.path())}, &original), 0);
+    ASSERT_EQ(runTool({"dump", copy}, &copied), 0);
+    EXPECT_EQ(copied, original);
+    EXPECT_EQ(runTool({"backup", q(ts.path()), copy}, nullptr, &err), 1) << "wrote over a file";
+}
+
 } // namespace

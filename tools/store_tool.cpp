@@ -1,20 +1,32 @@
-// branchkeeper-store: makes a new store for the program to open, and checks
-// the links of one.
+// branchkeeper-store: makes a new store for the program to open, checks the
+// links of one, and looks after the data in it.
 //
 //   branchkeeper-store new PATH       writes a new, empty store at PATH
 //   branchkeeper-store sample PATH    writes a new store holding a small outline
 //   branchkeeper-store check PATH     checks the tree in the store at PATH and
 //                                     prints one line per broken rule, nothing
 //                                     when it is sound; reads the file only
+//   branchkeeper-store dump STORE     the tree, indented by level, each item's
+//                                     key, its flags (open, selected) and text
+//   branchkeeper-store deleted STORE  each deleted branch: its top item's key,
+//                                     how many items it holds, its text
+//   branchkeeper-store restore STORE KEY
+//                                     links deleted branch KEY back as the last
+//                                     top-level item, all or nothing; works
+//                                     while the program has the store open
+//   branchkeeper-store backup STORE COPY
+//                                     a consistent copy in the new file COPY,
+//                                     safe while the program writes the store
 //
-// Exit status: 0 done (check: the tree is sound), 1 new or sample failed or
-// check found broken rules, 2 wrong arguments or (check) a file that cannot
-// be opened or read.
+// Exit status: 0 done (check: the tree is sound), 1 the command failed, check
+// or dump found broken links, or restore was refused, 2 wrong arguments or a
+// file that cannot be opened or read, 3 restore found the store busy.
 //
 // The program itself never creates its file, so this is how a store is born.
 
-#include "store/check.h"
 #include "commands/command_table.h"
+#include "store/branches.h"
+#include "store/check.h"
 #include "store/connection.h"
 #include "store/create.h"
 #include "store/tree_cursor.h"
@@ -130,6 +142,100 @@ int create(const char *path, bool sample)
     return 0;
 }
 
+// A text on one line: its own tabs, line breaks and backslashes as \t, \n and \\.
+std::string oneLine(const std::optional<std::string> &text)
+{
+    std::string out;
+    for (const char c : text.value_or(std::string())) {
+        switch (c) {
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+int dump(const char *path)
+{
+    std::string error;
+    const auto tree = store::readTree(path, &error);
+    if (!tree) {
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        return 2;
+    }
+    for (const auto &item : tree->items) {
+        std::string flags;
+        if (item.expanded)
+            flags = "open";
+        if (item.selected)
+            flags += flags.empty() ? "selected" : ", selected";
+        // The root's node always reads the same, whatever the record holds.
+        const std::string text = item.key == store::kRootKey ? "корень" : oneLine(item.text);
+        const std::string shown = flags.empty() ? std::string() : " (" + flags + ")";
+        std::printf("%*s%d%s %s\n", 2 * item.depth, "", item.key, shown.c_str(), text.c_str());
+    }
+    for (const auto &line : tree->skipped)
+        std::fprintf(stderr, "branchkeeper-store: %s\n", line.c_str());
+    return tree->skipped.empty() ? 0 : 1;
+}
+
+int deleted(const char *path)
+{
+    std::string error;
+    const auto branches = store::deletedBranches(path, &error);
+    if (!branches) {
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        return 2;
+    }
+    for (const auto &branch : *branches)
+        std::printf("%d (%lld item%s) %s\n", branch.key, static_cast<long long>(branch.items),
+                    branch.items == 1 ? "" : "s", oneLine(branch.text).c_str());
+    return 0;
+}
+
+int restore(const char *path, const std::string &keyText)
+{
+    const auto key = store::toKey(store::Value(keyText));
+    if (!key) {
+        std::fprintf(stderr, "branchkeeper-store: %s is no item key\n", keyText.c_str());
+        return 2;
+    }
+    std::string message;
+    switch (store::restoreBranch(path, *key, &message)) {
+    case store::RestoreResult::Restored:
+        return 0;
+    case store::RestoreResult::Busy:
+        std::fprintf(stderr, "branchkeeper-store: %s: %s\n", path, message.c_str());
+        return 3;
+    case store::RestoreResult::Refused:
+    case store::RestoreResult::Failed:
+        break;
+    }
+    std::fprintf(stderr, "branchkeeper-store: cannot restore %d in %s: %s\n", *key, path, message.c_str());
+    return 1;
+}
+
+int backup(const char *from, const char *to)
+{
+    std::string error;
+    if (store::backupStore(from, to, &error))
+        return 0;
+    std::fprintf(stderr, "branchkeeper-store: cannot copy %s to %s: %s\n", from, to, error.c_str());
+    return 1;
+}
+
 // One row per command: its name, its arguments for the usage text, and what
 // runs it with the arguments after the name.
 struct Command {
@@ -142,6 +248,10 @@ const Command kCommands[] = {
     {"new", "PATH", [](const auto &a) { return a.size() == 1 ? create(a[0].c_str(), false) : -1; }},
     {"sample", "PATH", [](const auto &a) { return a.size() == 1 ? create(a[0].c_str(), true) : -1; }},
     {"check", "PATH", [](const auto &a) { return a.size() == 1 ? check(a[0].c_str()) : -1; }},
+    {"dump", "STORE", [](const auto &a) { return a.size() == 1 ? dump(a[0].c_str()) : -1; }},
+    {"deleted", "STORE", [](const auto &a) { return a.size() == 1 ? deleted(a[0].c_str()) : -1; }},
+    {"restore", "STORE KEY", [](const auto &a) { return a.size() == 2 ? restore(a[0].c_str(), a[1]) : -1; }},
+    {"backup", "STORE COPY", [](const auto &a) { return a.size() == 2 ? backup(a[0].c_str(), a[1].c_str()) : -1; }},
 };
 
 int usage(const char *self)

@@ -1,0 +1,336 @@
+#include "store/branches.h"
+
+#include "store/connection.h"
+#include "store/format.h"
+#include "store/links.h"
+#include "store/mod_base.h"
+#include "store/sql.h"
+#include "store/statement.h"
+#include "store/value.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+namespace store {
+
+namespace {
+
+// One record as read. A link that is Null or no key is nullopt: it cannot be
+// followed.
+struct Row {
+    std::int32_t key = 0;
+    std::optional<std::int32_t> par, chi, prw, nxt;
+    bool parNull = false, chiNull = false, nxtNull = false;
+    std::optional<std::string> text;
+    bool expanded = false;
+    bool selected = false;
+};
+
+constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+
+class Table {
+public:
+    bool read(Connection &connection, std::string *error)
+    {
+        Statement stmt;
+        if (!stmt.prepare(connection.handle(), sql::kReadAll)) {
+            if (error)
+                *error = stmt.error();
+            return false;
+        }
+        std::array<Value, kFieldCount> v;
+        for (;;) {
+            const auto step = stmt.step();
+            if (step == Statement::Step::Done)
+                return true;
+            if (step == Statement::Step::Error) {
+                if (error)
+                    *error = stmt.error();
+                return false;
+            }
+            for (std::size_t i = 0; i < kFieldCount; ++i)
+                stmt.columnInto(static_cast<int>(i), v[i]);
+            const auto key = toKey(v[fieldIndex(Field::KeyInd)]);
+            if (!key)
+                continue; // a key no item can have: nothing links to it
+            Row row;
+            row.key = *key;
+            row.par = toKey(v[fieldIndex(Field::KeyPar)]);
+            row.chi = toKey(v[fieldIndex(Field::KeyChi)]);
+            row.prw = toKey(v[fieldIndex(Field::KeyPrw)]);
+            row.nxt = toKey(v[fieldIndex(Field::KeyNxt)]);
+            row.parNull = isNull(v[fieldIndex(Field::KeyPar)]);
+            row.chiNull = isNull(v[fieldIndex(Field::KeyChi)]);
+            row.nxtNull = isNull(v[fieldIndex(Field::KeyNxt)]);
+            row.text = toText(v[fieldIndex(Field::KeyTxt)]);
+            row.expanded = toFlag(v[fieldIndex(Field::Expand)]).value_or(false);
+            row.selected = toFlag(v[fieldIndex(Field::KeySel)]).value_or(false);
+            m_index.emplace(row.key, m_rows.size());
+            m_rows.push_back(std::move(row));
+        }
+    }
+
+    std::size_t find(std::int32_t key) const
+    {
+        const auto it = m_index.find(key);
+        return it == m_index.end() ? kNoRow : it->second;
+    }
+    const Row &at(std::size_t position) const { return m_rows[position]; }
+    std::size_t size() const { return m_rows.size(); }
+
+private:
+    std::vector<Row> m_rows;
+    std::unordered_map<std::int32_t, std::size_t> m_index;
+};
+
+std::string linkName(Field f)
+{
+    return std::string(fieldName(f));
+}
+
+// Depth first from start, children in chain order, without recursion; each
+// record once (reached marks them, across calls). Calls visit(row, depth)
+// for start and everything below it; says in *skipped what it cannot follow.
+template <typename Visit>
+void walk(const Table &table, std::size_t start, std::vector<bool> &reached, std::vector<std::string> *skipped,
+          Visit visit)
+{
+    struct Next {
+        std::int32_t key;
+        int depth;
+        std::int32_t from;
+        Field link;
+    };
+    auto say = [&](std::int32_t key, const std::string &what) {
+        if (skipped)
+            skipped->push_back("item " + std::to_string(key) + ": " + what);
+    };
+    // The link of `row` that leads on, if it can be followed.
+    std::vector<Next> pending;
+    auto follow = [&](const Row &row, Field link, int depth) {
+        const auto &value = link == Field::KeyChi ? row.chi : row.nxt;
+        const bool null = link == Field::KeyChi ? row.chiNull : row.nxtNull;
+        if (!value) {
+            say(row.key, linkName(link) + (null ? " is Null" : " is no item key") + ", not followed");
+            return;
+        }
+        if (*value != 0)
+            pending.push_back({*value, depth, row.key, link});
+    };
+
+    reached[start] = true;
+    visit(table.at(start), 0);
+    follow(table.at(start), Field::KeyChi, 1);
+    while (!pending.empty()) {
+        const Next next = pending.back();
+        pending.pop_back();
+        const std::size_t position = table.find(next.key);
+        if (position == kNoRow) {
+            say(next.from, linkName(next.link) + " " + std::to_string(next.key) + " names no record, not followed");
+            continue;
+        }
+        if (reached[position]) {
+            say(next.from, linkName(next.link) + " " + std::to_string(next.key) + " leads to an item already reached, not followed");
+            continue;
+        }
+        reached[position] = true;
+        const Row &row = table.at(position);
+        visit(row, next.depth);
+        follow(row, Field::KeyNxt, next.depth); // taken after the children
+        follow(row, Field::KeyChi, next.depth + 1);
+    }
+}
+
+std::shared_ptr<Connection> openReadOnly(const std::string &path, std::string *error)
+{
+    return Connection::open(path, error, Connection::Access::ReadOnly);
+}
+
+} // namespace
+
+std::optional<TreeRead> readTree(const std::string &path, std::string *error)
+{
+    const auto connection = openReadOnly(path, error);
+    Table table;
+    if (!connection || !table.read(*connection, error))
+        return std::nullopt;
+    TreeRead result;
+    const std::size_t root = table.find(kRootKey);
+    if (root == kNoRow) {
+        result.skipped.push_back("item 1: no record; the tree has no root");
+        return result;
+    }
+    std::vector<bool> reached(table.size(), false);
+    walk(table, root, reached, &result.skipped, [&](const Row &row, int depth) {
+        result.items.push_back({row.key, row.text, depth, row.expanded, row.selected});
+    });
+    return result;
+}
+
+namespace {
+
+bool isDeletedTop(const Row &row)
+{
+    return row.key != 0 && row.key != kRootKey && row.par == 0 && row.prw == 0 && row.nxt == 0;
+}
+
+// Marks what the tree reaches.
+std::vector<bool> reachedFromRoot(const Table &table)
+{
+    std::vector<bool> reached(table.size(), false);
+    if (const std::size_t root = table.find(kRootKey); root != kNoRow)
+        walk(table, root, reached, nullptr, [](const Row &, int) {});
+    return reached;
+}
+
+} // namespace
+
+std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path, std::string *error)
+{
+    const auto connection = openReadOnly(path, error);
+    Table table;
+    if (!connection || !table.read(*connection, error))
+        return std::nullopt;
+    std::vector<bool> reached = reachedFromRoot(table);
+    std::vector<DeletedBranch> branches;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const Row &row = table.at(i);
+        if (reached[i] || !isDeletedTop(row))
+            continue;
+        DeletedBranch branch{row.key, row.text, 0};
+        walk(table, i, reached, nullptr, [&](const Row &, int) { ++branch.items; });
+        branches.push_back(std::move(branch));
+    }
+    std::sort(branches.begin(), branches.end(), [](const auto &a, const auto &b) { return a.key < b.key; });
+    return branches;
+}
+
+RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::string *message)
+{
+    auto say = [&](RestoreResult result, const std::string &why) {
+        if (message)
+            *message = why;
+        return result;
+    };
+    std::string error;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return say(RestoreResult::Failed, "no such file");
+    const auto connection = Connection::open(path, &error);
+    if (!connection)
+        return say(RestoreResult::Failed, error);
+
+    // Read, check and link in one write transaction: nothing can change in
+    // between, and a failure leaves the file as it was.
+    TransactionScope transaction(connection.get(), TransactionScope::Kind::Write);
+    if (!transaction.active())
+        return say(RestoreResult::Busy, "the store is busy: another program is writing it (" + connection->lastError()
+                                            + "); try again");
+    Table table;
+    if (!table.read(*connection, &error))
+        return say(RestoreResult::Failed, error);
+    if (key == 0 || key == kRootKey)
+        return say(RestoreResult::Refused, key == 0 ? "record 0 is not part of the tree" : "item 1 is the root");
+    const std::size_t position = table.find(key);
+    if (position == kNoRow)
+        return say(RestoreResult::Refused, "no item " + std::to_string(key));
+    const std::vector<bool> reached = reachedFromRoot(table);
+    if (reached[position])
+        return say(RestoreResult::Refused, "item " + std::to_string(key) + " is in the tree");
+    if (!isDeletedTop(table.at(position)))
+        return say(RestoreResult::Refused, "item " + std::to_string(key)
+                                               + " is not the top of a deleted branch (see the deleted command)");
+
+    // The root's last child, along its chain as the window shows it.
+    const Row &root = table.at(table.find(kRootKey));
+    std::int32_t last = 0;
+    for (std::optional<std::int32_t> at = root.chi; at && *at != 0;) {
+        const std::size_t p = table.find(*at);
+        if (p == kNoRow || !reached[p])
+            break;
+        last = *at;
+        at = table.at(p).nxt;
+    }
+
+    if (!modBase::rsTree.open(connection))
+        return say(RestoreResult::Failed, modBase::rsTree.lastError());
+    if (last == 0)
+        modTree::LinkFirstChild(key, kRootKey);
+    else
+        modTree::LinkAfter(key, last);
+    // The link operations skip a step that fails; here a skipped step would
+    // leave the branch half linked, so any failure undoes all of it.
+    const std::string linkError = modBase::rsTree.lastError();
+    modBase::rsTree.close();
+    if (!linkError.empty()) {
+        transaction.rollback();
+        return say(RestoreResult::Failed, "the branch could not be linked: " + linkError);
+    }
+    if (!transaction.commit())
+        return say(RestoreResult::Busy, "the change could not be written: " + connection->lastError());
+    return RestoreResult::Restored;
+}
+
+bool backupStore(const std::string &from, const std::string &to, std::string *error)
+{
+    auto fail = [&](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    std::error_code ec;
+    if (std::filesystem::exists(to, ec))
+        return fail("a file named " + to + " is already there");
+    if (!std::filesystem::exists(from, ec))
+        return fail("no such file: " + from);
+    sqlite3 *source = nullptr;
+    sqlite3 *copy = nullptr;
+    std::string reason;
+    bool ok = sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+    if (!ok)
+        reason = source ? sqlite3_errmsg(source) : "out of memory";
+    if (ok) {
+        ok = sqlite3_open_v2(to.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
+                             nullptr)
+            == SQLITE_OK;
+        if (!ok)
+            reason = copy ? sqlite3_errmsg(copy) : "out of memory";
+    }
+    if (ok) {
+        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
+        if (!backup) {
+            ok = false;
+            reason = sqlite3_errmsg(copy);
+        } else {
+            // A writer holding the file makes a step busy: wait for it, a
+            // little at a time, for some seconds at most.
+            int rc = SQLITE_OK;
+            for (int tries = 0; tries < 200; ++tries) {
+                rc = sqlite3_backup_step(backup, -1);
+                if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            }
+            sqlite3_backup_finish(backup);
+            ok = rc == SQLITE_DONE;
+            if (!ok)
+                reason = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? "the store stayed busy" : sqlite3_errstr(rc);
+        }
+    }
+    sqlite3_close_v2(source);
+    sqlite3_close_v2(copy);
+    if (!ok) {
+        std::filesystem::remove(to, ec);
+        return fail(reason);
+    }
+    return true;
+}
+
+} // namespace store

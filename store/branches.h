@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The tree as a whole, for the companion tool: the items the window can reach
+// in the order it shows them, the branches a delete left behind, bringing one
+// of those back, and a copy of the file taken while the program runs.
+namespace store {
+
+struct TreeItem {
+    std::int32_t key = 0;
+    std::optional<std::string> text; // nullopt: Null
+    int depth = 0;                   // the root 0, top-level items 1
+    bool expanded = false;
+    bool selected = false;
+};
+
+struct TreeRead {
+    std::vector<TreeItem> items;      // the root first, then depth first, children in chain order
+    std::vector<std::string> skipped; // one line per link the walk could not follow
+};
+
+// Reads the store at path (read-only, never created) and walks it from the
+// root without recursion, each item once, following only links that name a
+// record not yet reached: a broken file gives what can be reached, and says
+// what was not. nullopt (with the reason) when the file cannot be read.
+std::optional<TreeRead> readTree(const std::string &path, std::string *error);
+
+// A deleted branch: a record other than 0 and the root with KeyPar, KeyPrw
+// and KeyNxt all 0, as the delete command leaves the item it takes out, and
+// that the tree does not reach. Its records are all still there.
+struct DeletedBranch {
+    std::int32_t key = 0;
+    std::optional<std::string> text;
+    std::int64_t items = 0; // the top and everything below it
+};
+
+// Every deleted branch of the store at path, by key.
+std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path, std::string *error);
+
+enum class RestoreResult { Restored, Refused, Busy, Failed };
+
+// Links deleted branch key back as the last child of the root, with its whole
+// subtree, through the program's own link operations, in one transaction:
+// the file holds all of it or none. Refused (and nothing written) for a key
+// that is in the tree, the root, record 0, or not the top of a deleted branch.
+// Busy when another program held the file for writing longer than the wait.
+// *message says why whenever the result is not Restored. Uses the program's
+// cursor on TbTree, which it leaves open on the store.
+RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::string *message);
+
+// Copies the store at from into a new file to, page by page through SQLite's
+// online backup: a consistent copy even while another program writes the
+// store (it waits for that program's transaction to end). Refuses an
+// existing to; on failure leaves no file there.
+bool backupStore(const std::string &from, const std::string &to, std::string *error);
+
+} // namespace store
