@@ -15,7 +15,7 @@ if [[ $mode != run && $mode != test ]]; then
 fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3
-          libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm)
+          libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
