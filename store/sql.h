@@ -39,6 +39,11 @@ consteval auto fixed()
     return text;
 }
 
+// The fields a whole item is written with when a tree is made in one go (an
+// import); the table's defaults fill the rest.
+inline constexpr std::array kWholeItemFields{Field::KeyInd, Field::KeyPar, Field::KeyChi, Field::KeyPrw,
+                                             Field::KeyNxt, Field::KeyTxt, Field::KeySel, Field::Expand};
+
 // The fields the link checker reads, in this column order.
 inline constexpr std::array kCheckFields{Field::KeyInd, Field::KeyPar, Field::KeyChi,
                                          Field::KeyPrw, Field::KeyNxt, Field::KeySel};
@@ -158,6 +163,12 @@ constexpr std::string insertCommand()
         + parameters(kCommandColumns.size()) + ")";
 }
 
+constexpr std::string insertWholeItem()
+{
+    return "INSERT INTO " + std::string(kTreeTable) + " (" + names(kWholeItemFields) + ") VALUES ("
+        + parameters(kWholeItemFields.size()) + ")";
+}
+
 // Every record whole: what a dump or a search for deleted branches reads.
 constexpr std::string readAll()
 {
@@ -255,6 +266,7 @@ constexpr std::string updateEach(Field f)
 // checker's one read.
 inline constexpr auto kCheckRead = fixed<&make::checkRead>();
 inline constexpr auto kReadAll = fixed<&make::readAll>();
+inline constexpr auto kInsertWholeItem = fixed<&make::insertWholeItem>();
 
 // ---------------------------------------------------------------- tbCmd
 
@@ -336,7 +348,7 @@ constexpr bool namesAreKnown(std::string_view sql)
 constexpr bool allNamesKnown()
 {
     const std::string_view texts[] = {kSchema,     kSelectRow,      kSeekParNxt,     kSeekSelected,  kSeekFree,
-                                      kInsertKey,  kChildLinks, kCheckRead, kReadAll,      kSelectCommands, kInsertCommand, kJournalDelete,
+                                      kInsertKey,  kChildLinks, kCheckRead, kReadAll, kInsertWholeItem,      kSelectCommands, kInsertCommand, kJournalDelete,
                                       kSynchronousFull, kBegin,     kBeginImmediate, kCommit,        kRollback};
     for (const auto text : texts)
         if (!namesAreKnown(text))

@@ -17,6 +17,15 @@
 //   branchkeeper-store backup STORE COPY
 //                                     a consistent copy in the new file COPY,
 //                                     safe while the program writes the store
+//   branchkeeper-store export STORE OUT [--format opml|md|txt]
+//                                     the tree as OPML, a Markdown list or
+//                                     indented text (format from OUT's name
+//                                     unless given); says on standard error
+//                                     what a broken store kept out (status 1)
+//   branchkeeper-store import IN NEW-STORE [--format opml|md|txt] [--force]
+//                                     a new store holding the outline in IN;
+//                                     bad input creates nothing; --force
+//                                     replaces NEW-STORE, once the import is whole
 //
 // Exit status: 0 done (check: the tree is sound), 1 the command failed, check
 // or dump found broken links, or restore was refused, 2 wrong arguments or a
@@ -30,7 +39,9 @@
 #include "store/connection.h"
 #include "store/create.h"
 #include "store/tree_cursor.h"
+#include "tools/outline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -184,7 +195,12 @@ int dump(const char *path)
         // The root's node always reads the same, whatever the record holds.
         const std::string text = item.key == store::kRootKey ? "корень" : oneLine(item.text);
         const std::string shown = flags.empty() ? std::string() : " (" + flags + ")";
-        std::printf("%*s%d%s %s\n", 2 * item.depth, "", item.key, shown.c_str(), text.c_str());
+        // Past some depth the indentation stops growing and the level is
+        // written out: a chain of a million items stays a readable file.
+        constexpr int kDeepest = 40;
+        const std::string level = item.depth > kDeepest ? "[level " + std::to_string(item.depth) + "] " : "";
+        std::printf("%*s%s%d%s %s\n", 2 * std::min(item.depth, kDeepest), "", level.c_str(), item.key, shown.c_str(),
+                    text.c_str());
     }
     for (const auto &line : tree->skipped)
         std::fprintf(stderr, "branchkeeper-store: %s\n", line.c_str());
@@ -252,6 +268,14 @@ const Command kCommands[] = {
     {"deleted", "STORE", [](const auto &a) { return a.size() == 1 ? deleted(a[0].c_str()) : -1; }},
     {"restore", "STORE KEY", [](const auto &a) { return a.size() == 2 ? restore(a[0].c_str(), a[1]) : -1; }},
     {"backup", "STORE COPY", [](const auto &a) { return a.size() == 2 ? backup(a[0].c_str(), a[1].c_str()) : -1; }},
+    {"export", "STORE OUT [--format opml|md|txt]", [](const auto &a) { return outline::exportCommand(a); }},
+    {"import", "IN NEW-STORE [--format opml|md|txt] [--force]",
+     [](const auto &a) {
+         std::vector<store::CommandRowText> rows;
+         for (const auto &command : modTree::Commands())
+             rows.push_back({command.picture, command.about});
+         return outline::importCommand(a, rows);
+     }},
 };
 
 int usage(const char *self)

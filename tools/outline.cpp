@@ -1,0 +1,394 @@
+#include "tools/outline.h"
+
+#include "store/branches.h"
+#include "store/check.h"
+#include "store/connection.h"
+#include "store/format.h"
+#include "store/sql.h"
+#include "store/statement.h"
+#include "tools/outline_formats.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <limits>
+#include <system_error>
+
+namespace outline {
+
+namespace {
+
+namespace fs = std::filesystem;
+using store::Field;
+
+// ---------------------------------------------------------------- the new store's records
+
+using store::sql::kInsertWholeItem;
+using store::sql::kWholeItemFields;
+
+// The text an emptied text box leaves; it reads as no text.
+constexpr std::string_view kEmptied = "~";
+
+// Indentation of Markdown and indented text grows with the square of a
+// chain's depth; past this the file would be absurd, not useful.
+constexpr std::uint64_t kMaxIndentationBytes = std::uint64_t{1} << 30;
+
+struct Links {
+    std::int32_t par = 0, chi = 0, prw = 0, nxt = 0;
+};
+
+bool fail(std::string *error, std::string what)
+{
+    if (error)
+        *error = std::move(what);
+    return false;
+}
+
+std::string reason(const QString &s)
+{
+    return s.toStdString();
+}
+
+// Links the items the way the program does, keys 2, 3, ... in display order,
+// and writes them into the new store at file in one transaction; the store
+// must then check clean.
+bool fillStore(const std::string &file, std::span<const Item> items, std::string *error)
+{
+    if (items.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - 2))
+        return fail(error, "too many items for 32-bit keys");
+    const auto keyOf = [](std::size_t i) { return static_cast<std::int32_t>(i + 2); };
+    std::vector<Links> links(items.size());
+    std::int32_t firstTop = 0;
+    std::vector<std::size_t> last; // the last item on each level of the path to the current one
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::size_t level = items[i].level;
+        if (level > last.size())
+            return fail(error, "the items are no tree in display order");
+        links[i].par = level == 0 ? store::kRootKey : keyOf(last[level - 1]);
+        if (last.size() > level) {
+            links[i].prw = keyOf(last[level]);
+            links[last[level]].nxt = keyOf(i);
+        } else if (level == 0) {
+            firstTop = keyOf(i);
+        } else {
+            links[last[level - 1]].chi = keyOf(i);
+        }
+        last.resize(level);
+        last.push_back(i);
+    }
+
+    std::string openError;
+    const auto connection = store::Connection::open(file, &openError);
+    if (!connection)
+        return fail(error, openError);
+    store::Statement insert, rootChild;
+    if (!connection->setDurable() || !insert.prepare(connection->handle(), kInsertWholeItem)
+        || !rootChild.prepare(connection->handle(), store::sql::update(std::array{Field::KeyChi})))
+        return fail(error, !connection->lastError().empty() ? connection->lastError()
+                               : !insert.error().empty()    ? insert.error()
+                                                            : rootChild.error());
+    store::TransactionScope scope(connection.get(), store::TransactionScope::Kind::Write);
+    if (!scope.active())
+        return fail(error, connection->lastError());
+    const auto writeFailed = [&](const store::Statement &stmt) {
+        scope.rollback();
+        return fail(error, stmt.error());
+    };
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Links &l = links[i];
+        const std::string &text = items[i].text;
+        const store::Value values[] = {std::int64_t{keyOf(i)}, std::int64_t{l.par}, std::int64_t{l.chi},
+                                       std::int64_t{l.prw},    std::int64_t{l.nxt},
+                                       text.empty() ? std::string(kEmptied) : text,
+                                       false,                  items[i].expanded};
+        static_assert(std::size(values) == kWholeItemFields.size());
+        for (std::size_t v = 0; v < std::size(values); ++v)
+            insert.bind(static_cast<int>(v + 1), values[v]);
+        if (!insert.run())
+            return writeFailed(insert);
+    }
+    rootChild.bind(1, std::int64_t{firstTop});
+    rootChild.bind(2, std::int64_t{store::kRootKey});
+    if (!rootChild.run())
+        return writeFailed(rootChild);
+    if (!scope.commit())
+        return fail(error, connection->lastError());
+
+    std::string checkError;
+    const auto check = store::checkLinks(*connection, &checkError);
+    if (!check)
+        return fail(error, checkError);
+    if (!check->clean())
+        return fail(error, "the new store fails its link check: " + check->problems.front());
+    return true;
+}
+
+bool sameFile(const std::string &a, const std::string &b)
+{
+    std::error_code ec;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+// ---------------------------------------------------------------- the commands' arguments
+
+struct Arguments {
+    std::vector<std::string> files;
+    std::optional<std::string> format;
+    bool force = false;
+    bool wrong = false;
+};
+
+Arguments parse(const std::vector<std::string> &arguments, bool forceAllowed)
+{
+    Arguments out;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &a = arguments[i];
+        if (a == "--format" && i + 1 < arguments.size() && !out.format) {
+            out.format = arguments[++i];
+        } else if (a.starts_with("--format=") && !out.format) {
+            out.format = a.substr(9);
+        } else if (a == "--force" && forceAllowed && !out.force) {
+            out.force = true;
+        } else if (a.starts_with("--")) {
+            out.wrong = true;
+        } else {
+            out.files.push_back(a);
+        }
+    }
+    return out;
+}
+
+void say(const std::string &line)
+{
+    std::fprintf(stderr, "branchkeeper-store: %s\n", line.c_str());
+}
+
+// The format asked for, or the one the file's name says.
+std::optional<Format> chosenFormat(const Arguments &arguments, const std::string &file)
+{
+    if (arguments.format) {
+        const auto format = formatNamed(*arguments.format);
+        if (!format)
+            say("unknown format " + *arguments.format + "; opml, md or txt");
+        return format;
+    }
+    const auto format = formatOfPath(file);
+    if (!format)
+        say("cannot tell the format of " + file + " from its name; add --format opml, md or txt");
+    return format;
+}
+
+// Writes the file for items to out; false, with the reason, when the items
+// are not a tree in display order, the format cannot hold them in reasonable
+// size (checked before anything is written) or out refuses a write.
+bool writeTo(Format format, std::span<const Item> items, QIODevice &out, std::vector<std::string> *problems,
+             std::string *error)
+{
+    std::uint64_t indentation = 0;
+    std::uint32_t deepest = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::uint32_t level = items[i].level;
+        if (i == 0 ? level != 0 : level > items[i - 1].level + 1)
+            return fail(error, "the items are no tree in display order");
+        indentation += format == Format::Markdown ? 2 * std::uint64_t{level} : level;
+        deepest = std::max(deepest, level);
+    }
+    if (format != Format::Opml && indentation > kMaxIndentationBytes) {
+        return fail(error, "the tree is " + std::to_string(deepest + 1) + " levels deep: as "
+                               + (format == Format::Markdown ? "Markdown" : "indented text")
+                               + " its indentation alone would take " + std::to_string(indentation >> 20)
+                               + " MB; OPML holds any depth");
+    }
+    bool written = false;
+    switch (format) {
+    case Format::Opml:
+        written = detail::writeOpml(items, out, problems);
+        break;
+    case Format::Markdown:
+        written = detail::writeMarkdown(items, out);
+        break;
+    case Format::Text:
+        written = detail::writeText(items, out);
+        break;
+    }
+    return written || fail(error, "the file cannot be written (" + reason(out.errorString()) + ")");
+}
+
+} // namespace
+
+std::optional<Format> formatNamed(std::string_view name)
+{
+    if (name == "opml")
+        return Format::Opml;
+    if (name == "md")
+        return Format::Markdown;
+    if (name == "txt")
+        return Format::Text;
+    return std::nullopt;
+}
+
+std::optional<Format> formatOfPath(std::string_view path)
+{
+    std::string extension = fs::path(path).extension().string();
+    for (char &c : extension)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (extension == ".opml")
+        return Format::Opml;
+    if (extension == ".md" || extension == ".markdown")
+        return Format::Markdown;
+    if (extension == ".txt")
+        return Format::Text;
+    return std::nullopt;
+}
+
+std::optional<std::string> write(Format format, std::span<const Item> items, std::vector<std::string> *problems,
+                                 std::string *error)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!writeTo(format, items, buffer, problems, error))
+        return std::nullopt;
+    return buffer.data().toStdString();
+}
+
+std::optional<std::vector<Item>> read(Format format, std::string_view bytes, std::string *error)
+{
+    switch (format) {
+    case Format::Opml:
+        return detail::readOpml(bytes, error);
+    case Format::Markdown:
+        return detail::readMarkdown(bytes, error);
+    case Format::Text:
+        return detail::readText(bytes, error);
+    }
+    return std::nullopt;
+}
+
+bool exportStore(const std::string &storePath, const std::string &outPath, Format format,
+                 std::vector<std::string> *problems, std::string *error)
+{
+    if (sameFile(storePath, outPath))
+        return fail(error, outPath + " is the store itself");
+    std::string readError;
+    auto tree = store::readTree(storePath, &readError);
+    if (!tree)
+        return fail(error, "the store cannot be read (" + readError + ")");
+    std::vector<std::string> said = tree->skipped;
+    std::vector<Item> items;
+    items.reserve(tree->items.size());
+    for (store::TreeItem &treeItem : tree->items) {
+        if (treeItem.depth == 0)
+            continue; // the root: its node always reads the same, whatever it holds
+        Item &item = items.emplace_back();
+        item.level = static_cast<std::uint32_t>(treeItem.depth - 1);
+        item.expanded = treeItem.expanded;
+        item.key = treeItem.key;
+        if (treeItem.text && *treeItem.text != kEmptied)
+            item.text = std::move(*treeItem.text);
+        if (detail::invalidUtf8At(item.text) != std::string_view::npos) {
+            item.text = detail::withValidUtf8(item.text);
+            said.push_back("item " + std::to_string(item.key)
+                           + ": its text is not valid UTF-8; each bad byte is written as U+FFFD");
+        }
+    }
+    tree.reset(); // a million texts need not be held twice
+    QSaveFile out(QString::fromStdString(outPath));
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(error, outPath + " cannot be written (" + reason(out.errorString()) + ")");
+    std::string writeError;
+    if (!writeTo(format, items, out, &said, &writeError))
+        return fail(error, writeError); // the file is left as it was
+    if (!out.commit())
+        return fail(error, outPath + " cannot be written (" + reason(out.errorString()) + ")");
+    if (problems)
+        *problems = std::move(said);
+    return true;
+}
+
+bool importFile(const std::string &inPath, const std::string &storePath, Format format, bool replace,
+                std::span<const store::CommandRowText> commands, std::string *error)
+{
+    std::error_code ec;
+    if (!replace && fs::exists(storePath, ec))
+        return fail(error, storePath + " is already there (--force replaces it)");
+    if (sameFile(inPath, storePath))
+        return fail(error, storePath + " is the file being read");
+    QFile in(QString::fromStdString(inPath));
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(error, "the file cannot be read (" + reason(in.errorString()) + ")");
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        return fail(error, "the file cannot be read (" + reason(in.errorString()) + ")");
+    in.close();
+    std::string readError;
+    const auto items = read(format, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                            &readError);
+    if (!items)
+        return fail(error, readError);
+
+    // Built beside its place and moved there whole: a failure leaves nothing
+    // behind, and a replaced store is never half written.
+    const fs::path target = fs::absolute(storePath, ec);
+    const fs::path folder = target.parent_path();
+    QTemporaryDir aside(QString::fromStdString((folder / ("." + target.filename().string() + "-import-XXXXXX")).string()));
+    if (!aside.isValid())
+        return fail(error, "cannot write in " + folder.string() + " (" + reason(aside.errorString()) + ")");
+    const std::string built = aside.filePath(QStringLiteral("store")).toStdString();
+    std::string writeError;
+    if (!store::createStore(built, commands, &writeError) || !fillStore(built, *items, &writeError))
+        return fail(error, "the new store cannot be written (" + writeError + ")");
+    if (replace)
+        fs::rename(built, target, ec);
+    else
+        fs::create_hard_link(built, target, ec); // refuses a file that came meanwhile
+    if (ec)
+        return fail(error, "cannot put the new store at " + storePath + " (" + ec.message() + ")");
+    return true;
+}
+
+int exportCommand(const std::vector<std::string> &arguments)
+{
+    const Arguments a = parse(arguments, false);
+    if (a.wrong || a.files.size() != 2)
+        return -1;
+    const auto format = chosenFormat(a, a.files[1]);
+    if (!format)
+        return 2;
+    std::vector<std::string> problems;
+    std::string error;
+    if (!exportStore(a.files[0], a.files[1], *format, &problems, &error)) {
+        say("cannot export " + a.files[0] + ": " + error);
+        return 2;
+    }
+    for (const auto &line : problems)
+        say(line);
+    return problems.empty() ? 0 : 1;
+}
+
+int importCommand(const std::vector<std::string> &arguments, std::span<const store::CommandRowText> commands)
+{
+    const Arguments a = parse(arguments, true);
+    if (a.wrong || a.files.size() != 2)
+        return -1;
+    const auto format = chosenFormat(a, a.files[0]);
+    if (!format)
+        return 2;
+    std::string error;
+    if (!importFile(a.files[0], a.files[1], *format, a.force, commands, &error)) {
+        say("cannot import " + a.files[0] + ": " + error);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace outline
