@@ -14,6 +14,7 @@
 #include "view/user_action.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QPixmap>
@@ -105,8 +106,11 @@ void frmTree::Form_Load()
 void frmTree::Toolbar1_ButtonClick(QAction *button)
 {
     const modTree::UserAction action("command");
-    if (button && action.mayRun())
-        modTree::ButtonClick(button->data().toInt());
+    if (!button || !action.mayRun())
+        return;
+    // Inside the action's transaction the file cannot change any more.
+    modTree::ShowTreeIfChangedOutside();
+    modTree::ButtonClick(button->data().toInt());
 }
 
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)
@@ -128,6 +132,14 @@ void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
     const modTree::UserAction action("closing");
     if (action.mayRun())
         modTree::CollapseNode(node);
+}
+
+void frmTree::changeEvent(QEvent *event)
+{
+    // Coming back to the window after another program changed the file.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        modTree::ShowTreeIfChangedOutside();
+    QWidget::changeEvent(event);
 }
 
 void frmTree::TreeV_EditKey()

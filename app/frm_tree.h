@@ -45,6 +45,9 @@ public:
     toolkit::ImageList *ImageList1 = nullptr;
     toolkit::ImageList *ImageList2 = nullptr;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     QString m_storeDirectory;
     modBase::OpenReport m_openReport;

@@ -1,6 +1,7 @@
 #include "store/connection.h"
 
 #include "store/sql.h"
+#include "store/statement.h"
 
 #include <sqlite3.h>
 
@@ -48,6 +49,20 @@ bool Connection::isReadOnly() const
 std::int64_t Connection::changeCount() const
 {
     return m_db ? sqlite3_total_changes64(m_db) : 0;
+}
+
+std::optional<std::int64_t> Connection::outsideVersion()
+{
+    Statement stmt;
+    if (!stmt.prepare(m_db, sql::kDataVersion) || stmt.step() != Statement::Step::Row) {
+        m_error = stmt.error();
+        return std::nullopt;
+    }
+    Value version;
+    stmt.columnInto(0, version);
+    if (const auto *n = std::get_if<std::int64_t>(&version))
+        return *n;
+    return std::nullopt;
 }
 
 bool Connection::inTransaction() const

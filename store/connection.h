@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct sqlite3;
@@ -34,6 +35,10 @@ public:
     bool inTransaction() const;
     // Rows inserted, changed or deleted through this connection so far.
     std::int64_t changeCount() const;
+    // A number that changes whenever another connection, in this program or
+    // another, commits a change to the file; this connection's own commits
+    // leave it alone. nullopt when the file cannot be read.
+    std::optional<std::int64_t> outsideVersion();
     // Runs SQL that takes no values (BEGIN, COMMIT, PRAGMA ... from
     // store/sql.h).
     bool exec(const char *sql);

@@ -278,6 +278,8 @@ inline constexpr auto kInsertCommand = fixed<&make::insertCommand>();
 // Rollback journal: the main file alone holds every finished change.
 inline constexpr const char *kJournalDelete = "PRAGMA journal_mode=DELETE";
 inline constexpr const char *kSynchronousFull = "PRAGMA synchronous=FULL";
+// A number that changes when another connection (another program) commits.
+inline constexpr const char *kDataVersion = "PRAGMA data_version";
 inline constexpr const char *kBegin = "BEGIN";
 // Takes the write lock at once.
 inline constexpr const char *kBeginImmediate = "BEGIN IMMEDIATE";
@@ -296,7 +298,7 @@ inline constexpr std::string_view kWords[] = {
     "LIMIT",  "DESC",   "AS",    "UNION",   "ALL",     "EXISTS",  "IN",     "INSERT",   "INTO",      "VALUES",
     "UPDATE", "SET",    "CREATE", "TABLE",  "INDEX",   "ON",      "INTEGER", "TEXT",    "DEFAULT",   "PRIMARY",
     "KEY",    "PRAGMA", "BEGIN", "IMMEDIATE", "COMMIT", "ROLLBACK", "min",   "rowid",   "journal_mode", "DELETE",
-    "synchronous", "FULL", "k",  "Free",    "Other",  "json_each", "value",
+    "synchronous", "FULL", "data_version", "k",  "Free",    "Other",  "json_each", "value",
 };
 
 constexpr bool isKnown(std::string_view word)
@@ -349,7 +351,7 @@ constexpr bool allNamesKnown()
 {
     const std::string_view texts[] = {kSchema,     kSelectRow,      kSeekParNxt,     kSeekSelected,  kSeekFree,
                                       kInsertKey,  kChildLinks, kCheckRead, kReadAll, kInsertWholeItem,      kSelectCommands, kInsertCommand, kJournalDelete,
-                                      kSynchronousFull, kBegin,     kBeginImmediate, kCommit,        kRollback};
+                                      kSynchronousFull, kDataVersion, kBegin,     kBeginImmediate, kCommit,        kRollback};
     for (const auto text : texts)
         if (!namesAreKnown(text))
             return false;

@@ -12,6 +12,8 @@
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QProcess>
 #include <QTest>
 
@@ -178,6 +180,37 @@ TEST_F(UserActionTest, EventsRaisedByTheProgramItselfOpenNoTransaction)
     window->txtItem->setTag(ItemNode(5));
     EXPECT_EQ(commits.count, 0);
     EXPECT_FALSE(modBase::rsTree.connection()->inTransaction());
+}
+
+// ---- another program on the same file ----------------------------------------
+
+// A change another program made reaches the view before the next command
+// runs, and when the window is activated again; the window's own writes do
+// not rebuild anything.
+TEST_F(UserActionTest, AChangeFromAnotherProgramIsShownBeforeTheNextCommand)
+{
+    startWithToolbar(manyOpenTopLevelItems());
+    press(CmdNone); // the test's own set-up wrote the file from outside
+    const toolkit::TreeNode before = node("2K");
+    click(nodeOf(kMiddle));
+    type("x");
+    press(CmdNone);
+    EXPECT_TRUE(before.isValid()) << "rebuilt for the window's own writes";
+
+    sqlite3 *other = nullptr;
+    sqlite3_open_v2(store.path().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(other, "UPDATE TbTree SET KeyTxt = 'renamed elsewhere' WHERE KeyInd = 4", nullptr, nullptr, nullptr);
+    press(CmdNone);
+    EXPECT_FALSE(before.isValid());
+    EXPECT_EQ(node("4K").text(), "renamed elsewhere");
+
+    sqlite3_exec(other, "UPDATE TbTree SET KeyTxt = 'and again' WHERE KeyInd = 4", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QEvent activation(QEvent::ActivationChange);
+    window->activateWindow();
+    QApplication::setActiveWindow(window.get());
+    QApplication::sendEvent(window.get(), &activation);
+    EXPECT_EQ(node("4K").text(), "and again");
 }
 
 // ---- the program killed half way through an action --------------------------

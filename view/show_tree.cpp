@@ -22,6 +22,8 @@ namespace {
 
 int g_busyAfterMs = 200;
 qint64 g_lastRebuildMs = 0;
+// The file's outside version when the view was last built from it.
+std::optional<std::int64_t> g_builtVersion;
 
 constexpr double kTextTop = 700;
 constexpr double kTextHeight = 310;
@@ -124,8 +126,22 @@ void ShowTree()
         }
         if (const auto root = rsTree.key(Field::KeyInd))
             ShowBranch(*root);
+        if (store::Connection *connection = rsTree.connection())
+            g_builtVersion = connection->outsideVersion();
     }
     g_lastRebuildMs = clock.elapsed();
+}
+
+bool ShowTreeIfChangedOutside()
+{
+    store::Connection *connection = rsTree.connection();
+    if (!connection || TreeBusy)
+        return false;
+    const auto version = connection->outsideVersion();
+    if (!version || version == g_builtVersion)
+        return false;
+    ShowTree();
+    return true;
 }
 
 void ShowBranch(std::int32_t start)

@@ -13,6 +13,11 @@ namespace modTree {
 // Safe to call from inside the tree's own expand event.
 void ShowTree();
 
+// Rebuilds the view when another program changed the file since the view
+// was last built from it, so that what the user does next does not act on a
+// picture the file no longer matches. True when it rebuilt.
+bool ShowTreeIfChangedOutside();
+
 // A rebuild shows the busy cursor when the one before it took at least this
 // long: the best forecast of how long this one will take.
 void SetBusyCursorAfter(int milliseconds);
