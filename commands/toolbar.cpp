@@ -10,6 +10,9 @@
 #include <QShortcut>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cstdio>
+
 namespace modTree {
 
 using modBase::rsCmd;
@@ -50,6 +53,18 @@ void addShortcut(QAction *button, const CommandRow &command, QWidget *tree, QWid
     shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
 }
 
+// One button per row of tbCmd, up to a number no toolbar can show more of:
+// a table of a hundred thousand rows would otherwise keep the window from
+// opening for a minute. Every row that has a command is far below it.
+int buttonCount()
+{
+    constexpr int kMostButtons = 256;
+    const int rows = rsCmd.recordCount().value_or(0);
+    if (rows > kMostButtons)
+        std::fprintf(stderr, "branchkeeper: tbCmd has %d rows; the toolbar shows the first %d\n", rows, kMostButtons);
+    return std::min(rows, kMostButtons);
+}
+
 } // namespace
 
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
@@ -59,7 +74,7 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
     const QString pic2 = directory + QStringLiteral("/pic2/");
 
     rsCmd.moveFirst();
-    int n = rsCmd.recordCount().value_or(0);
+    int n = buttonCount();
     for (int i = 1; i <= n; ++i) {
         loadPicture(normal, i, pic1, commandText(CommandCursor::Field::CmdPict));
         loadPicture(hot, i, pic2, commandText(CommandCursor::Field::CmdPict));
@@ -78,7 +93,7 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
     }
 
     rsCmd.moveFirst();
-    n = rsCmd.recordCount().value_or(0);
+    n = buttonCount();
     for (int i = 1; i <= n; ++i) {
         QIcon icon;
         for (const int scale : {1, 2}) {

@@ -176,6 +176,21 @@ public:
         return QString::fromUtf8(texts.data() + n.textAt, static_cast<qsizetype>(n.textSize));
     }
 
+    // What a row shows: the text, or for a very long one its beginning. A
+    // row is never wider than a few thousand characters on any screen, and
+    // laying out ten megabytes of text for every paint would stall the view.
+    QString shownText(int id) const
+    {
+        constexpr std::uint32_t kShownBytes = 4096;
+        const Node &n = nodes[id];
+        if (n.textSize <= kShownBytes)
+            return text(id);
+        std::uint32_t end = kShownBytes;
+        while (end > 0 && (static_cast<unsigned char>(texts[n.textAt + end]) & 0xC0) == 0x80)
+            --end; // not inside a character
+        return QString::fromUtf8(texts.data() + n.textAt, static_cast<qsizetype>(end)) + QChar(0x2026);
+    }
+
     void setText(int id, std::string_view utf8)
     {
         Node &n = nodes[id];
@@ -234,7 +249,7 @@ public:
         if (id < 0)
             return {};
         if (role == Qt::DisplayRole)
-            return text(id);
+            return shownText(id);
         // Black, the colour of every unmarked node, is the desktop's own text
         // colour: black on a dark desktop would not be read.
         if (role == Qt::ForegroundRole && nodes[id].foreColor > 0)
