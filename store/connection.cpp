@@ -51,6 +51,12 @@ std::int64_t Connection::changeCount() const
     return m_db ? sqlite3_total_changes64(m_db) : 0;
 }
 
+void Connection::noteFailure(const std::string &reason)
+{
+    ++m_failures;
+    m_failure = reason;
+}
+
 std::optional<std::int64_t> Connection::outsideVersion()
 {
     Statement stmt;
@@ -93,6 +99,9 @@ TransactionScope::TransactionScope(Connection *connection, Kind kind) : m_connec
     // for want of a lock that another reader holds.
     m_owner = m_connection->exec(kind == Kind::Write ? sql::kBeginImmediate : sql::kBegin);
     m_changesAtBegin = m_connection->changeCount();
+    m_failuresAtBegin = m_connection->m_failures;
+    if (m_owner)
+        ++m_connection->m_openScopes;
 }
 
 void TransactionScope::rollback()
@@ -100,7 +109,9 @@ void TransactionScope::rollback()
     if (!m_owner)
         return;
     m_owner = false;
-    m_connection->exec(sql::kRollback);
+    --m_connection->m_openScopes;
+    if (m_connection->inTransaction())
+        m_connection->exec(sql::kRollback);
 }
 
 TransactionScope::~TransactionScope()
@@ -113,6 +124,18 @@ bool TransactionScope::commit()
     if (!m_owner)
         return true;
     m_owner = false;
+    --m_connection->m_openScopes;
+    if (m_connection->m_failures != m_failuresAtBegin) {
+        if (m_connection->inTransaction())
+            m_connection->exec(sql::kRollback);
+        m_connection->m_error = m_connection->m_failure;
+        return false;
+    }
+    if (!m_connection->inTransaction()) {
+        // Rolled back already, by SQLite itself: whatever it had written is gone.
+        m_connection->m_error = "the change was rolled back: " + m_connection->m_error;
+        return m_connection->changeCount() == m_changesAtBegin;
+    }
     if (m_connection->exec(sql::kCommit))
         return true;
     m_connection->exec(sql::kRollback);

@@ -35,6 +35,16 @@ public:
     bool inTransaction() const;
     // Rows inserted, changed or deleted through this connection so far.
     std::int64_t changeCount() const;
+    // Whether a transaction a scope began is gone while the scope is still
+    // open: an error of the file (a full disk, an I/O error) made SQLite roll
+    // it back on its own. The cursors then refuse to write until the scope
+    // ends, so the rest of an action cannot reach the file statement by
+    // statement, outside any transaction.
+    bool transactionLost() const { return m_openScopes > 0 && !inTransaction(); }
+    // A statement the file refused (a full disk, a read-only file, an I/O
+    // error, a lost transaction): the scope open around it then ends in a
+    // rollback, never a commit of what did go through.
+    void noteFailure(const std::string &reason);
     // A number that changes whenever another connection, in this program or
     // another, commits a change to the file; this connection's own commits
     // leave it alone. nullopt when the file cannot be read.
@@ -45,10 +55,14 @@ public:
     const std::string &lastError() const { return m_error; }
 
 private:
+    friend class TransactionScope;
     explicit Connection(sqlite3 *db);
 
     sqlite3 *m_db = nullptr;
     std::string m_error;
+    int m_openScopes = 0; // scopes that began a transaction and have not ended it
+    std::int64_t m_failures = 0;
+    std::string m_failure;
 };
 
 // Groups the statements of one scope into one transaction, so they reach the
@@ -65,10 +79,12 @@ public:
     // Whether the statements of the scope run in a transaction: one this
     // scope began, or an outer one it joined. False when the file was busy.
     bool active() const { return m_owner || m_joined; }
-    // Commits now; false when the commit failed (the changes are then rolled
-    // back and gone). A scope that changed nothing cannot lose anything: when
-    // its commit is refused (another program reads the file) it ends with a
-    // rollback and true. A joined scope leaves committing to the outer one.
+    // Commits now; false when the commit failed or a write inside the scope
+    // failed (the changes are then rolled back and gone: an action is in the
+    // file whole or not at all). A scope that changed nothing cannot lose
+    // anything: when its commit is refused (another program reads the file)
+    // it ends with a rollback and true. A joined scope leaves committing to
+    // the outer one.
     bool commit();
     // Undoes everything the scope wrote, now; it then commits nothing. A
     // joined scope cannot: the outer one owns the transaction.
@@ -77,6 +93,7 @@ public:
 private:
     Connection *m_connection = nullptr;
     std::int64_t m_changesAtBegin = 0;
+    std::int64_t m_failuresAtBegin = 0;
     bool m_owner = false;
     bool m_joined = false;
 };

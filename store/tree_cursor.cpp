@@ -202,6 +202,8 @@ bool TreeCursor::update(std::span<const std::pair<Field, Value>> values)
 {
     if (!m_current)
         return fail("no current record");
+    if (m_connection->transactionLost())
+        return failWrite("not written: the file rolled the change back");
     if (values.empty())
         return true;
     Statement *stmt = updateStatement(values);
@@ -213,7 +215,7 @@ bool TreeCursor::update(std::span<const std::pair<Field, Value>> values)
         stmt->bind(position++, v);
     stmt->bind(position, *m_current);
     if (!stmt->run())
-        return failFrom(*stmt);
+        return failWrite(stmt->error());
     if (sqlite3_changes(m_connection->handle()) == 0) {
         m_current.reset();
         return fail("the record no longer exists");
@@ -260,9 +262,11 @@ bool TreeCursor::updateEach(std::span<const std::int32_t> keys, Field f, const V
         return fail(f == Field::KeyInd ? "KeyInd is never written" : "no such field");
     if (keys.empty())
         return true;
+    if (m_connection->transactionLost())
+        return failWrite("not written: the file rolled the change back");
     Statement &stmt = m_updateEach[fieldIndex(f)];
     if (!stmt.isPrepared() && !stmt.prepare(m_connection->handle(), sql::updateEach(f)))
-        return failFrom(stmt);
+        return failWrite(stmt.error());
     std::string list = "[";
     for (const std::int32_t key : keys) {
         if (list.size() > 1)
@@ -274,7 +278,7 @@ bool TreeCursor::updateEach(std::span<const std::int32_t> keys, Field f, const V
     stmt.bind(1, Value(std::move(list)));
     stmt.bind(2, value);
     if (!stmt.run())
-        return failFrom(stmt);
+        return failWrite(stmt.error());
     return !m_current || load(*m_current);
 }
 
@@ -282,10 +286,12 @@ bool TreeCursor::addNew(std::int32_t key)
 {
     if (!isOpen())
         return fail("the store is not open");
+    if (m_connection->transactionLost())
+        return failWrite("not written: the file rolled the change back");
     m_insert.reset();
     m_insert.bind(1, std::int64_t{key});
     if (!m_insert.run())
-        return failFrom(m_insert);
+        return failWrite(m_insert.error());
     return load(key);
 }
 
@@ -368,9 +374,19 @@ bool TreeCursor::fail(std::string message)
     return false;
 }
 
+bool TreeCursor::failWrite(std::string message)
+{
+    if (m_connection)
+        m_connection->noteFailure(message);
+    return fail(std::move(message));
+}
+
 bool TreeCursor::failFrom(const Statement &stmt)
 {
-    return fail(stmt.error());
+    // SQLite refused a statement (not "no such record"): a read that fails
+    // inside an action would feed it a wrong link, so it fails the action
+    // as a refused write does.
+    return failWrite(stmt.error());
 }
 
 } // namespace store

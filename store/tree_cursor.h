@@ -128,6 +128,9 @@ private:
     const Value *current(Field f) const;
     bool fail(std::string message);
     bool failFrom(const Statement &stmt);
+    // A statement the file refused: noted on the connection, so the action
+    // it belongs to is rolled back whole.
+    bool failWrite(std::string message);
     Statement *updateStatement(std::span<const std::pair<Field, Value>> values);
 
     std::shared_ptr<Connection> m_connection;

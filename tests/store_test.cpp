@@ -616,6 +616,59 @@ TEST_F(TreeCursorTest, ARefusedCommitLosesOnlyWhatTheScopeChanged)
     EXPECT_EQ(ts.field(5, "KeyTxt"), "'five'");
 }
 
+// SQLite rolls a transaction back by itself on some errors of the file (a
+// full disk, an I/O error). The rest of the action must not then reach the
+// file statement by statement: the cursor refuses, and the scope reports the
+// loss.
+TEST_F(TreeCursorTest, AfterTheFileRolledTheScopeBackNothingMoreIsWritten)
+{
+    createWithGaps(ts);
+    openCursor();
+    {
+        TransactionScope scope(cn.get(), TransactionScope::Kind::Write);
+        ASSERT_TRUE(cur.positionOn(5));
+        ASSERT_TRUE(cur.update(Field::KeyTxt, str("first half")));
+        ASSERT_TRUE(cn->exec("ROLLBACK")); // what SQLite does on its own then
+        EXPECT_TRUE(cn->transactionLost());
+        ASSERT_TRUE(cur.positionOn(9));
+        EXPECT_FALSE(cur.update(Field::KeyTxt, str("second half")));
+        EXPECT_FALSE(cur.addNew(30));
+        const std::int32_t keys[] = {2};
+        EXPECT_FALSE(cur.updateEach(keys, Field::Expand, true));
+        EXPECT_FALSE(scope.commit());
+    }
+    EXPECT_FALSE(cn->transactionLost());
+    EXPECT_EQ(ts.field(5, "KeyTxt"), "'five'");
+    EXPECT_EQ(ts.field(9, "KeyTxt"), "'nine'");
+    EXPECT_EQ(ts.field(30, "KeyInd"), "<none>");
+    EXPECT_EQ(ts.field(2, "Expand"), "0");
+    ASSERT_TRUE(cur.positionOn(9));
+    EXPECT_TRUE(cur.update(Field::KeyTxt, str("later"))) << "the connection writes again after the scope";
+}
+
+// A write the file refuses in the middle of a scope (here a trigger standing
+// in for a full disk) ends the scope in a rollback: the writes before it do
+// not reach the file on their own.
+TEST_F(TreeCursorTest, AWriteRefusedInsideAScopeRollsTheWholeScopeBack)
+{
+    createWithGaps(ts);
+    ts.exec("CREATE TRIGGER refuse BEFORE UPDATE OF KeyNxt ON TbTree WHEN NEW.KeyNxt = 99 "
+            "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    openCursor();
+    {
+        TransactionScope scope(cn.get(), TransactionScope::Kind::Write);
+        ASSERT_TRUE(cur.positionOn(5));
+        ASSERT_TRUE(cur.update(Field::KeyTxt, str("first half")));
+        ASSERT_TRUE(cur.positionOn(9));
+        EXPECT_FALSE(cur.update(Field::KeyNxt, num(99)));
+        ASSERT_TRUE(cur.update(Field::KeyTxt, str("after the refusal")));
+        EXPECT_FALSE(scope.commit());
+        EXPECT_NE(cn->lastError().find("disk full"), std::string::npos) << cn->lastError();
+    }
+    EXPECT_EQ(ts.field(5, "KeyTxt"), "'five'");
+    EXPECT_EQ(ts.field(9, "KeyTxt"), "'nine'");
+}
+
 TEST_F(TreeCursorTest, NestedScopeJoinsTheOuterOne)
 {
     createWithGaps(ts);
