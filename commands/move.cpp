@@ -1,9 +1,13 @@
 #include "commands/move.h"
 
+#include "store/format.h"
 #include "store/links.h"
 #include "store/mod_base.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
+
+#include <optional>
+#include <unordered_map>
 
 namespace modTree {
 
@@ -21,18 +25,41 @@ bool exists(std::int32_t key)
 
 // The shape shared by MoveUp, MoveDown and MoveOut: read field of the item;
 // at the stop value (or unreadable) nothing happens, otherwise it is the
-// anchor for link.
+// anchor for link. The root is never an anchor: it has no siblings, and only
+// a record out of the tree (a file another tool wrote) names it as one.
 template <typename Link>
 void moveBeside(std::int32_t selected, Field field, std::int32_t stop, Link link)
 {
     rsTree.positionOn(selected);
     const auto anchor = rsTree.key(field);
-    if (!anchor || *anchor == stop || *anchor == 0 || !exists(*anchor))
+    if (!anchor || *anchor == stop || *anchor == 0 || *anchor == store::kRootKey || !exists(*anchor))
         return;
     UnlinkItem(selected);
     link(selected, *anchor);
     ShowTree();
     SelectItem(selected);
+}
+
+// The last item of parent's chain of children, walked from first. Not a seek
+// for (parent, 0) on "ParNxt": a record out of the tree that still names
+// parent matches that too, and an item linked after it would leave the tree.
+// 0 when the chain has no end (a loop, a Null link, or a link to a record
+// that does not name parent).
+std::int32_t lastOfChain(std::int32_t parent, std::int32_t first)
+{
+    std::unordered_map<std::int64_t, std::optional<std::int32_t>> next;
+    for (const auto &[key, nxt] : rsTree.childLinks(parent))
+        next.emplace(key, store::toKey(nxt));
+    std::int32_t at = first;
+    for (std::size_t steps = 0; steps < next.size(); ++steps) {
+        const auto it = next.find(at);
+        if (it == next.end() || !it->second)
+            return 0;
+        if (*it->second == 0)
+            return at;
+        at = *it->second;
+    }
+    return 0;
 }
 
 } // namespace
@@ -63,13 +90,10 @@ void MoveIn(std::int32_t selected)
     // Where the item will go is found before anything is written, so a
     // broken chain under the new parent cannot leave the item linked nowhere.
     std::int32_t last = 0;
-    const bool hasChildren = rsTree.key(Field::KeyChi).value_or(0) != 0;
+    const std::int32_t first = rsTree.key(Field::KeyChi).value_or(0);
+    const bool hasChildren = first != 0;
     if (hasChildren) {
-        if (rsTree.index() != store::kIndexParNxt)
-            rsTree.setIndex(store::kIndexParNxt);
-        if (rsTree.seek({std::int64_t{parent}, std::int64_t{0}}))
-            last = rsTree.key(Field::KeyInd).value_or(0);
-        rsTree.setIndex(store::kIndexKeyInd);
+        last = lastOfChain(parent, first);
         if (last == 0 || last == selected)
             return;
     }

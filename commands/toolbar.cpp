@@ -2,6 +2,7 @@
 
 #include "store/mod_base.h"
 #include "toolkit/runtime.h"
+#include "view/selection.h"
 
 #include <QAction>
 #include <QIcon>
@@ -138,7 +139,7 @@ void ButtonClick(int button)
     const auto selected = found ? rsTree.key(Field::KeyInd) : std::nullopt;
     // Back to the normal index on every path, so a later rebuild reads by key.
     rsTree.setIndex(store::kIndexKeyInd);
-    if (selected && command && command->procedure)
+    if (selected && command && command->procedure && HeldByTheTree(*selected))
         command->procedure(*selected);
 }
 

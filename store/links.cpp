@@ -34,18 +34,24 @@ void UnlinkItem(std::int32_t item)
                    {Field::KeyPrw, std::int64_t{0}},
                    {Field::KeyNxt, std::int64_t{0}},
                    {Field::KeySel, false}});
+    // A neighbour is mended only where it names the item: a record out of the
+    // tree may still name a parent or siblings in it, and mending them would
+    // cut the tree.
     if (par != 0) {
         if (prw == 0) {
             rsTree.positionOn(par);
-            write(Field::KeyChi, nxt);
+            if (link(Field::KeyChi) == item)
+                write(Field::KeyChi, nxt);
         } else {
             rsTree.positionOn(prw);
-            write(Field::KeyNxt, nxt);
+            if (link(Field::KeyNxt) == item)
+                write(Field::KeyNxt, nxt);
         }
     }
     if (nxt != 0) {
         rsTree.positionOn(nxt);
-        write(Field::KeyPrw, prw);
+        if (link(Field::KeyPrw) == item)
+            write(Field::KeyPrw, prw);
     }
 }
 
@@ -57,13 +63,16 @@ void LinkBefore(std::int32_t item, std::int32_t anchor)
     const std::int32_t par = link(Field::KeyPar);
     const std::int32_t prw = link(Field::KeyPrw);
     write(Field::KeyPrw, item);
+    // As in UnlinkItem: only a neighbour that names the anchor.
     if (par != 0) {
         if (prw == 0) {
             rsTree.positionOn(par);
-            write(Field::KeyChi, item);
+            if (link(Field::KeyChi) == anchor)
+                write(Field::KeyChi, item);
         } else {
             rsTree.positionOn(prw);
-            write(Field::KeyNxt, item);
+            if (link(Field::KeyNxt) == anchor)
+                write(Field::KeyNxt, item);
         }
     }
     rsTree.positionOn(item);
@@ -82,7 +91,8 @@ void LinkAfter(std::int32_t item, std::int32_t anchor)
     write(Field::KeyNxt, item);
     if (nxt != 0) {
         rsTree.positionOn(nxt);
-        write(Field::KeyPrw, item);
+        if (link(Field::KeyPrw) == anchor)
+            write(Field::KeyPrw, item);
     }
     rsTree.positionOn(item);
     write(Field::KeyPar, par);

@@ -9,7 +9,10 @@
 // its whole subtree moves with it.
 //
 // A key of 0 (which names no item) or an item given as its own anchor makes
-// the call write nothing: both would tie the tree into a knot.
+// the call write nothing: both would tie the tree into a knot. A neighbour
+// (parent, previous or next sibling) is written only where it names the item
+// (or the anchor): a record out of the tree that still names records in it
+// must not cut them off.
 namespace modTree {
 
 // Takes item out of its sibling chain and mends the chain around it:
@@ -17,7 +20,7 @@ namespace modTree {
 //   parent       KeyChi = next sibling        (when item was the first child)
 //   prev sibling KeyNxt = next sibling        (when there is a parent)
 //   next sibling KeyPrw = previous sibling
-// Leaves the cursor on the last record written.
+// Leaves the cursor on the last record it visited.
 void UnlinkItem(std::int32_t item);
 
 // Puts item (in no chain) into anchor's chain just before anchor:

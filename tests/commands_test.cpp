@@ -15,7 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
+#include <string_view>
+#include <tuple>
 
 using testing_support::GuiTest;
 using testing_support::Item;
@@ -112,6 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {appended(11), one(1, "Expand", 1), one(2, "KeyPrw", 11), one(1, "KeyChi", 11),
                      one(11, "KeyPar", 1), one(11, "KeyPrw", 0), one(11, "KeyNxt", 2), one(1, "KeySel", 0),
                      one(11, "KeySel", 1)}},
+        CommandCase{"AddAfterInAClosedBranch", 7, CmdAddAfter,
+                    {"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "11@2", "4@1"},
+                    {appended(11), one(7, "KeyNxt", 11), one(11, "KeyPar", 3), one(11, "KeyPrw", 7),
+                     one(11, "KeyNxt", 0), one(7, "KeySel", 0), one(11, "KeySel", 1)}},
         CommandCase{"AddBeforeTheRootDoesNothing", 1, CmdAddBefore, kBefore, {}},
         CommandCase{"AddAfterTheRootDoesNothing", 1, CmdAddAfter, kBefore, {}},
         CommandCase{"MoveUp", 6, CmdMoveUp, {"2@1", "6@2", "5@2", "10@2", "3@1", "7@2", "4@1"},
@@ -232,6 +240,59 @@ TEST_F(CommandsTest, AnInsertReusesAFreeRecord)
     ButtonClick(CmdAddAfter);
     EXPECT_EQ(outline(), (Outline{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1", "8@1"}));
     EXPECT_EQ(node("8K").text(), "spare");
+    expectConsistent();
+}
+
+// Records out of the tree, marked selected, as another tool may leave them:
+// 11 still names a parent and siblings in the tree, stands beside the root,
+// or names the root as its previous sibling and a child of 2 as its own. No
+// command on them may cut the tree or break its links.
+const char *const kRecordsOutOfTheTree[] = {
+    "INSERT INTO TbTree (KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeySel) VALUES (11, 1, 5, 1, 0, 1)",
+    "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt, KeySel) VALUES (11, 2, 5, 10, 1)",
+    "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt, KeySel) VALUES (11, 0, 1, 0, 1)",
+    "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt, KeySel) VALUES (11, 0, 0, 1, 1)",
+};
+
+std::string nameOutOfTheTree(const ::testing::TestParamInfo<std::tuple<const char *, int>> &info)
+{
+    const std::string_view shapes[] = {"ClaimingAChildOfTheTree", "NamingItsSiblings", "AfterTheRoot", "BeforeTheRoot"};
+    const auto at = std::find(std::begin(kRecordsOutOfTheTree), std::end(kRecordsOutOfTheTree),
+                              std::get<0>(info.param));
+    return std::string(shapes[at - std::begin(kRecordsOutOfTheTree)]) + "_" + std::to_string(std::get<1>(info.param));
+}
+
+class CommandOnARecordOutOfTheTree : public CommandsTest,
+                                     public ::testing::WithParamInterface<std::tuple<const char *, int>> {};
+
+TEST_P(CommandOnARecordOutOfTheTree, LeavesTheTreeWhole)
+{
+    store.create(kTree);
+    store.exec(std::get<0>(GetParam()));
+    startOnStore();
+    const auto before = testing_support::checkTree(store);
+    ASSERT_TRUE(before.ok()) << before.report();
+    ButtonClick(std::get<1>(GetParam()));
+    expectConsistent();
+    const auto after = testing_support::checkTree(store);
+    for (const std::int32_t k : before.reachable)
+        EXPECT_TRUE(after.reachable.contains(k)) << "item " << k << " left the tree";
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommandOnARecordOutOfTheTree,
+                         ::testing::Combine(::testing::ValuesIn(kRecordsOutOfTheTree),
+                                            ::testing::Values(CmdAddBefore, CmdAddAfter, CmdAddChild, CmdMoveUp,
+                                                              CmdMoveDown, CmdMoveOut, CmdMoveIn, CmdDelete)),
+                         nameOutOfTheTree);
+
+TEST_F(CommandsTest, MoveInGoesAfterTheLastChildNotARecordOutOfTheTreeNamingTheParent)
+{
+    store.create(kTree);
+    store.exec("INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt) VALUES (8, 2, 0)"); // would match (2, 0) before 10
+    startOnStore();
+    SelectItem(3);
+    ButtonClick(CmdMoveIn);
+    EXPECT_EQ(outline(), (Outline{"2@1", "5@2", "6@2", "10@2", "3@2", "7@3", "4@1"}));
     expectConsistent();
 }
 

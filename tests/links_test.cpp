@@ -110,6 +110,34 @@ INSTANTIATE_TEST_SUITE_P(
                  }, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// Records out of the tree that still name items in it, as another tool may
+// leave them: 11 names parent 2 and next sibling 6, 12 names 2 and the
+// siblings 5 and 10. Unlinking them, or linking beside them, writes none of
+// the items they name.
+class LinksBesideARecordOutOfTheTree : public LinksTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinksBesideARecordOutOfTheTree, WriteNoItemOfTheTree)
+{
+    start(kTree, "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt) VALUES (11, 2, 0, 6), (12, 2, 5, 10)");
+    const auto before = testing_support::outline(ts);
+    GetParam().op();
+    EXPECT_EQ(log.read(), GetParam().expected);
+    EXPECT_EQ(testing_support::outline(ts), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinksBesideARecordOutOfTheTree,
+    ::testing::Values(
+        LinkCase{"UnlinkAsFirstChild", [] { UnlinkItem(11); }, {reset(11)}},
+        LinkCase{"UnlinkAsMiddleChild", [] { UnlinkItem(12); }, {reset(12)}},
+        LinkCase{"LinkBeforeAsFirstChild", [] { LinkBefore(8, 11); },
+                 {one(11, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 0), one(8, "KeyNxt", 11)}},
+        LinkCase{"LinkBeforeAsMiddleChild", [] { LinkBefore(8, 12); },
+                 {one(12, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5), one(8, "KeyNxt", 12)}},
+        LinkCase{"LinkAfter", [] { LinkAfter(8, 12); },
+                 {one(12, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 12), one(8, "KeyNxt", 10)}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(LinksTest, UnlinkBesideTheRootLeavesThePreviousSiblingAlone)
 {
     // 8 and 9 stand beside the root: KeyPar 0, 9 before 8.

@@ -5,6 +5,10 @@
 #include "toolkit/text_box.h"
 #include "view/tree_state.h"
 
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
 namespace modTree {
 
 using modBase::rsTree;
@@ -20,6 +24,33 @@ toolkit::TreeNode nodeOfCurrentRecord()
 }
 
 } // namespace
+
+bool HeldByTheTree(std::int32_t item)
+{
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    std::unordered_set<std::int32_t> seen;
+    for (std::int32_t at = item; at != store::kRootKey; ) {
+        if (tree && tree->find(ItemNode(at)).isValid())
+            return true;
+        if (!seen.insert(at).second || !rsTree.positionOn(at))
+            return false;
+        const std::int32_t parent = rsTree.key(Field::KeyPar).value_or(0);
+        if (parent == 0 || !rsTree.positionOn(parent))
+            return false;
+        std::unordered_map<std::int64_t, std::optional<std::int32_t>> next;
+        for (const auto &[key, nxt] : rsTree.childLinks(parent))
+            next.emplace(key, store::toKey(nxt));
+        std::optional<std::int32_t> sibling = rsTree.key(Field::KeyChi);
+        for (std::size_t steps = 0; sibling && *sibling != at && steps < next.size(); ++steps) {
+            const auto it = next.find(*sibling);
+            sibling = it == next.end() ? std::nullopt : it->second;
+        }
+        if (sibling != at)
+            return false;
+        at = parent;
+    }
+    return true;
+}
 
 void SelectItem(std::int32_t key)
 {

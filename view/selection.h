@@ -14,6 +14,14 @@ namespace modTree {
 // "KeyInd" current and the cursor on the marked record.
 void SelectItem(std::int32_t key);
 
+// Whether the root reaches the item through first-child and next-sibling
+// links, as the rebuild walks them. A shown item was reached by the last
+// rebuild; inside a closed branch each level up to a shown item is looked for
+// in its parent's chain of children. A command on a record the tree does not
+// hold (a file another tool wrote may mark one selected) could link it, and
+// whatever it names, into the tree.
+bool HeldByTheTree(std::int32_t item);
+
 // A click on a node: the text box takes the node's text and, through its tag,
 // the node; then the item is selected. Writes no text.
 void NodeClick(const toolkit::TreeNode &node);
