@@ -4,7 +4,8 @@
 #
 #   tools/bootstrap.sh run     install what is missing, build, start BranchKeeper
 #   tools/bootstrap.sh test    install what is missing, build, run the whole suite
-#                              (a normal build, then an AddressSanitizer/UBSan build)
+#                              (a normal build, then an AddressSanitizer/UBSan build),
+#                              then fuzz the window for a minute
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,17 +17,25 @@ fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3
           libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm desktop-file-utils)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    sudo=()
-    [[ $(id -u) -ne 0 ]] && sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# The fuzz step, in test mode only: clang 16 with libc++ (clang cannot build
+# the store's compile-time SQL texts against Debian 12's libstdc++), its
+# libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
+fuzz_packages=(clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev llvm-16)
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        local sudo=()
+        [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+        echo "Installing: ${missing[*]}"
+        "${sudo[@]}" apt-get update
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+}
+install_missing "${packages[@]}"
 
 jobs=$(nproc)
 # The test builds treat every warning as an error; the program's own build
@@ -51,3 +60,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRANCHKEEPER_SANITI
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# A minute of fuzzing (fuzz/fuzz_actions.cpp, tools/fuzz.sh): libFuzzer with
+# AddressSanitizer and UBSan drives the real window through user actions on
+# stores of every shape, good and broken.
+install_missing "${fuzz_packages[@]}"
+tools/fuzz.sh 60 "$jobs"
