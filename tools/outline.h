@@ -113,6 +113,11 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
 //     created (an input that cannot be read or is no outline, an existing
 //     NEW-STORE without --force, a store that cannot be written), 2 an unknown
 //     format.
+// Appends text on one line: its backslashes, tabs, line breaks and carriage
+// returns as \\, \t, \n and \r, as indented text and the store tool's dump
+// write it.
+void appendOneLine(std::string &out, std::string_view text);
+
 int exportCommand(const std::vector<std::string> &arguments);
 int importCommand(const std::vector<std::string> &arguments, std::span<const store::CommandRowText> commands);
 

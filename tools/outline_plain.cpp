@@ -266,28 +266,6 @@ std::string_view trimmed(std::string_view s)
 
 // ---------------------------------------------------------------- indented text
 
-void appendEscaped(std::string &out, std::string_view text)
-{
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 std::string unescaped(std::string_view s)
 {
     std::string out;
@@ -471,7 +449,7 @@ bool writeText(std::span<const Item> items, QIODevice &device)
     std::string &out = output.text();
     for (const Item &item : items) {
         out.append(item.level, '\t');
-        appendEscaped(out, item.text);
+        appendOneLine(out, item.text);
         out += '\n';
         if (!output.lineDone())
             return false;
@@ -498,3 +476,29 @@ std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *e
 }
 
 } // namespace outline::detail
+
+namespace outline {
+
+void appendOneLine(std::string &out, std::string_view text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+} // namespace outline

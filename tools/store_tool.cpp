@@ -153,28 +153,11 @@ int create(const char *path, bool sample)
     return 0;
 }
 
-// A text on one line: its own tabs, line breaks and backslashes as \t, \n and \\.
+// A text on one line, as the dump writes it.
 std::string oneLine(const std::optional<std::string> &text)
 {
     std::string out;
-    for (const char c : text.value_or(std::string())) {
-        switch (c) {
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        default:
-            out += c;
-        }
-    }
+    outline::appendOneLine(out, text.value_or(std::string()));
     return out;
 }
 
