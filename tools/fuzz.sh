@@ -34,7 +34,9 @@ base=/tmp
 [[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
 scratch=$(mktemp -d "$base/branchkeeper-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-mkdir "$scratch/corpus"
+# Findings go to a folder of their own: Qt makes a runtime-USER folder in
+# TMPDIR when XDG_RUNTIME_DIR is unset, and nothing else may look like one.
+mkdir "$scratch/corpus" "$scratch/found"
 
 export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-16/bin/llvm-symbolizer
 export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp
@@ -51,13 +53,13 @@ export TMPDIR=$scratch
 # find; with FUZZ_KEEP_GOING=1 (a long run) it goes on past a finding and
 # counts them, otherwise the first one ends the run.
 options=(-fork="$jobs" -max_total_time="$seconds" -timeout=30 -entropic=0 -detect_leaks=0
-         -artifact_prefix="$scratch/")
+         -artifact_prefix="$scratch/found/")
 ((runs > 0)) && options+=(-runs="$runs")
 [[ ${FUZZ_KEEP_GOING:-} == 1 ]] && options+=(-ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
 # The seeds first, each once: they hold every finding so far, and fork mode
 # would pass over a seed that fails.
 # (Named one by one: given a folder, libFuzzer would add what it finds to it.)
-if ! build-fuzz/bin/branchkeeper-fuzz -detect_leaks=0 -artifact_prefix="$scratch/" fuzz/corpus/* >"$scratch/seeds.log" 2>&1; then
+if ! build-fuzz/bin/branchkeeper-fuzz -detect_leaks=0 -artifact_prefix="$scratch/found/" fuzz/corpus/* >"$scratch/seeds.log" 2>&1; then
     grep -v -E '^INFO|^#' "$scratch/seeds.log" | head -n 80
     echo "branchkeeper-fuzz: a seed in fuzz/corpus fails (above)"
     exit 1
@@ -76,15 +78,19 @@ echo "branchkeeper-fuzz: ${total:-0} executions in $elapsed s on $jobs process(e
      "$(find "$scratch/corpus" -type f | wc -l) new inputs kept; out of memory/timeouts/crashes:" \
      "$(grep -oE 'oom/timeout/crash: [0-9/]+' <<<"$last" | cut -d' ' -f2)"
 findings=${FUZZ_FINDINGS:-/tmp/branchkeeper-fuzz-findings}
-if ((failed)) || compgen -G "$scratch/*-*" >/dev/null; then
+if ((failed)) || compgen -G "$scratch/found/*" >/dev/null; then
     grep -E 'ERROR|branchkeeper-fuzz:|deadly signal|Test unit written' "$scratch/fuzz.log" | head -n 40 || true
     mkdir -p "$findings"
-    for input in "$scratch"/*-*; do
+    for input in "$scratch"/found/*; do
         [[ -f $input ]] || continue
         cp "$input" "$findings/"
         echo "--- $findings/${input##*/} (replay: build-fuzz/bin/branchkeeper-fuzz FILE):"
         cat -v "$input"
         echo "---"
     done
-    ((failed)) && { tail -n 60 "$scratch/fuzz.log"; exit 1; }
+    if ((failed)); then
+        tail -n 60 "$scratch/fuzz.log"
+        exit 1
+    fi
 fi
+exit 0
