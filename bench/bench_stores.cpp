@@ -42,14 +42,14 @@ std::vector<Row> rowsFor(Shape shape, int items)
         return rows;
     }
     // Top-level items each followed by their children, keys in display order.
-    const int groups = shape == Shape::Hidden ? 1000 : (items + 99) / 100;
+    const int groups = shape == Shape::Hidden || shape == Shape::Groups ? 1000 : (items + 99) / 100;
     const int perGroup = items / groups; // the group item itself included
     std::vector<int> tops;
     int key = 2;
     for (int g = 0; g < groups && key <= items + 1; ++g) {
         const int top = key++;
         tops.push_back(top);
-        rows.push_back({top, 1, 0, 0, 0, shape == Shape::Broad});
+        rows.push_back({top, 1, 0, 0, 0, shape != Shape::Hidden});
         const int first = key;
         for (int c = 1; c < perGroup && key <= items + 1; ++c, ++key)
             rows.push_back({key, top, 0, key == first ? 0 : key - 1, 0, false});
@@ -134,6 +134,8 @@ const char *shapeName(Shape shape)
         return "hidden";
     case Shape::OpenTops:
         return "opentops";
+    case Shape::Groups:
+        return "groups";
     }
     return "?";
 }
@@ -144,6 +146,8 @@ int middleKey(Shape shape, int items)
         return 1 + items / 2;
     if (shape == Shape::Hidden)
         return 2;
+    if (shape == Shape::Groups)
+        return 4 + items / 2; // a child with a previous sibling, near the middle
     if (shape == Shape::OpenTops)
         return 2 + 2 * items;
     // A child in the middle group that has a previous sibling; keys follow

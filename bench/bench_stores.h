@@ -11,6 +11,7 @@ enum class Shape {
     Deep,   // one chain, every item open: item k is the only child of item k-1
     Hidden, // 1,000 closed top-level items sharing the rest as hidden children
     OpenTops, // `items` open top-level items with a child each, then one closed with a child
+    Groups, // 1,000 open top-level items sharing the rest as their children: all shown
 };
 
 const char *shapeName(Shape shape);

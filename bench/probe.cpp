@@ -1,6 +1,6 @@
 // Starts the way the program starts, on a benchmark store, and reports:
 //
-//   branchkeeper-probe SHAPE ITEMS     SHAPE: broad, deep or hidden
+//   branchkeeper-probe SHAPE ITEMS     SHAPE: broad, deep, hidden or groups
 //
 // prints one line: start-up time from main() to the first frame shown, peak
 // resident memory, and the number of nodes shown; then ends. bench/run.py
@@ -25,11 +25,12 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s broad|deep|hidden ITEMS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s broad|deep|hidden|groups ITEMS\n", argv[0]);
         return 2;
     }
     const bench::Shape shape = std::strcmp(argv[1], "deep") == 0 ? bench::Shape::Deep
         : std::strcmp(argv[1], "hidden") == 0                    ? bench::Shape::Hidden
+        : std::strcmp(argv[1], "groups") == 0                    ? bench::Shape::Groups
                                                                  : bench::Shape::Broad;
     const int items = std::stoi(argv[2]);
     const QString folder = QString::fromStdString(bench::storeFolder(shape, items));

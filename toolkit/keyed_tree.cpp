@@ -1,6 +1,7 @@
 #include "toolkit/keyed_tree.h"
 
 #include "toolkit/keyed_tree_accessible.h"
+#include "toolkit/tree_storage.h"
 
 #include <QAbstractItemModel>
 #include <QAccessible>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -69,95 +71,40 @@ QString NodeKey::toString() const
     return QString::number(number) + QChar(suffix);
 }
 
-// Key to slot, open addressing over packed node keys: a fraction of the
-// memory and time of a hash of strings, for the hundred thousand keys of a
-// large rebuild.
-class KeyIndex {
-public:
-    void clear()
-    {
-        m_keys.assign(16, kEmpty);
-        m_ids.assign(16, -1);
-        m_size = 0;
-    }
-    int find(std::uint64_t key) const
-    {
-        if (m_keys.empty())
-            return -1;
-        for (std::size_t i = slot(key);; i = (i + 1) & (m_keys.size() - 1)) {
-            if (m_keys[i] == key)
-                return m_ids[i];
-            if (m_keys[i] == kEmpty)
-                return -1;
-        }
-    }
-    void insert(std::uint64_t key, int id)
-    {
-        if (m_keys.empty() || (m_size + 1) * 2 > m_keys.size())
-            grow();
-        std::size_t i = slot(key);
-        while (m_keys[i] != kEmpty)
-            i = (i + 1) & (m_keys.size() - 1);
-        m_keys[i] = key;
-        m_ids[i] = id;
-        ++m_size;
-    }
-
-private:
-    // No packed key is all ones: the number has at most 47 bits.
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-    std::size_t slot(std::uint64_t key) const
-    {
-        key ^= key >> 33;
-        key *= 0xff51afd7ed558ccdULL;
-        key ^= key >> 33;
-        return static_cast<std::size_t>(key) & (m_keys.size() - 1);
-    }
-    void grow()
-    {
-        std::vector<std::uint64_t> keys = std::move(m_keys);
-        std::vector<int> ids = std::move(m_ids);
-        const std::size_t capacity = std::max<std::size_t>(16, keys.size() * 2);
-        m_keys.assign(capacity, kEmpty);
-        m_ids.assign(capacity, -1);
-        m_size = 0;
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (keys[i] != kEmpty)
-                insert(keys[i], ids[i]);
-        }
-    }
-    std::vector<std::uint64_t> m_keys;
-    std::vector<int> m_ids;
-    std::size_t m_size = 0;
-};
-
-// All nodes, flat in a vector in the order they were added, plus the list of
-// rows Qt sees: the nodes under open ancestors, depth first. Texts live in one
-// UTF-8 buffer and are decoded only for the rows Qt draws. A model index
-// carries the node's slot and the generation it belongs to, so an index kept
-// across removeAll() is recognised as stale instead of naming another node.
+// All nodes, flat in blocks in the order they were added, plus the list of
+// rows Qt sees: the nodes under open ancestors, depth first. Texts stay in
+// UTF-8 as the store hands them over and are decoded only for the rows Qt
+// draws. A model index carries the node's slot and the generation it belongs
+// to, so an index kept across removeAll() is recognised as stale instead of
+// naming another node. A node is 40 bytes besides its text: a million of
+// them fit in less memory than Qt's own item model needs for a tenth.
 class KeyedTreeModel : public QAbstractItemModel {
 public:
     struct Node {
-        NodeKey key;
-        std::uint32_t textAt = 0;
-        std::uint32_t textSize = 0;
+        std::uint64_t key = 0; // NodeKey::packed()
+        storage::Texts::Span text;
         int parent = -1; // -1: top level
         int firstChild = -1;
         int lastChild = -1;
         int nextSibling = -1;
-        int childCount = 0;
-        int depth = 0;
-        int row = -1;       // row on screen; -1 while hidden (or inside a batch)
-        int foreColor = -1; // -1: the view's default
-        bool expanded = false;
+        int row = -1; // row on screen; -1 while hidden (or inside a batch)
+        std::uint32_t depth : 31 = 0;
+        std::uint32_t expanded : 1 = 0;
+
+        bool hasChildren() const { return firstChild >= 0; }
+    };
+    struct KeyOfNode {
+        const storage::Blocks<Node> *nodes;
+        std::uint64_t operator()(int id) const { return (*nodes)[static_cast<std::size_t>(id)].key; }
     };
 
-    std::vector<Node> nodes;
+    storage::Blocks<Node> nodes;
     std::vector<int> top;
     std::vector<int> rows;
-    std::string texts;
-    KeyIndex byKey;
+    storage::Texts texts;
+    storage::KeyIndex<KeyOfNode> byKey{KeyOfNode{&nodes}};
+    // Colours set by the program (the marked item): few, so kept aside.
+    std::unordered_map<int, int> foreColors;
     std::uint32_t generation = 1;
     int selected = -1;
     int maxDepth = 0;
@@ -168,12 +115,22 @@ public:
     // so a place once known stays right until removeAll().
     mutable std::vector<int> places;
 
-    KeyedTreeModel() { byKey.clear(); }
+    Node &node(int id) { return nodes[static_cast<std::size_t>(id)]; }
+    const Node &node(int id) const { return nodes[static_cast<std::size_t>(id)]; }
+    int count() const { return static_cast<int>(nodes.size()); }
+
+    std::string_view utf8(int id) const { return texts.view(node(id).text); }
 
     QString text(int id) const
     {
-        const Node &n = nodes[id];
-        return QString::fromUtf8(texts.data() + n.textAt, static_cast<qsizetype>(n.textSize));
+        const std::string_view t = utf8(id);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    }
+
+    int foreColor(int id) const
+    {
+        const auto it = foreColors.find(id);
+        return it == foreColors.end() ? -1 : it->second;
     }
 
     // What a row shows: the text, or for a very long one its beginning. A
@@ -181,34 +138,20 @@ public:
     // laying out ten megabytes of text for every paint would stall the view.
     QString shownText(int id) const
     {
-        constexpr std::uint32_t kShownBytes = 4096;
-        const Node &n = nodes[id];
-        if (n.textSize <= kShownBytes)
+        const std::string_view t = utf8(id);
+        if (t.size() <= kShownBytes)
             return text(id);
-        std::uint32_t end = kShownBytes;
-        while (end > 0 && (static_cast<unsigned char>(texts[n.textAt + end]) & 0xC0) == 0x80)
+        std::size_t end = kShownBytes;
+        while (end > 0 && (static_cast<unsigned char>(t[end]) & 0xC0) == 0x80)
             --end; // not inside a character
-        return QString::fromUtf8(texts.data() + n.textAt, static_cast<qsizetype>(end)) + QChar(0x2026);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(end)) + QChar(0x2026);
     }
 
-    void setText(int id, std::string_view utf8)
-    {
-        Node &n = nodes[id];
-        // A node typed into keystroke by keystroke has its text at the end of
-        // the buffer: replace it there instead of piling up old copies.
-        if (n.textSize > 0 && n.textAt + n.textSize == texts.size())
-            texts.resize(n.textAt);
-        if (texts.size() + utf8.size() > std::numeric_limits<std::uint32_t>::max())
-            utf8 = {}; // beyond what an offset can address: shown empty
-        n.textAt = static_cast<std::uint32_t>(texts.size());
-        n.textSize = static_cast<std::uint32_t>(utf8.size());
-        texts.append(utf8);
-    }
+    void setText(int id, std::string_view utf8) { node(id).text = texts.replace(node(id).text, utf8); }
 
-    bool alive(int id, std::uint32_t gen) const
-    {
-        return gen == generation && id >= 0 && id < static_cast<int>(nodes.size());
-    }
+    bool alive(int id, std::uint32_t gen) const { return gen == generation && id >= 0 && id < count(); }
+
+    static constexpr std::size_t kShownBytes = 4096;
 
     int decode(const QModelIndex &index) const
     {
@@ -221,7 +164,7 @@ public:
 
     QModelIndex indexFor(int id) const
     {
-        const int row = nodes[id].row;
+        const int row = node(id).row;
         if (resetOpen || row < 0)
             return {};
         return createIndex(row, 0, (quintptr(generation) << 32) | quint32(id));
@@ -252,8 +195,10 @@ public:
             return shownText(id);
         // Black, the colour of every unmarked node, is the desktop's own text
         // colour: black on a dark desktop would not be read.
-        if (role == Qt::ForegroundRole && nodes[id].foreColor > 0)
-            return colorFromBgr(nodes[id].foreColor);
+        if (role == Qt::ForegroundRole) {
+            if (const int bgr = foreColor(id); bgr > 0)
+                return colorFromBgr(bgr);
+        }
         return {};
     }
 
@@ -281,14 +226,9 @@ public:
 
     void clearAll()
     {
-        // Room for as many nodes as last time, and no more: a tree that
-        // shrank should not keep the memory of a large one.
-        std::vector<Node> freshNodes;
-        freshNodes.reserve(nodes.size());
-        nodes.swap(freshNodes);
-        std::string freshTexts;
-        freshTexts.reserve(texts.size());
-        texts.swap(freshTexts);
+        nodes.clear();
+        texts.clear();
+        foreColors.clear();
         std::vector<int>().swap(top);
         std::vector<int>().swap(rows);
         std::vector<int>().swap(places);
@@ -301,26 +241,25 @@ public:
 
     int add(int parent, NodeKey key, std::string_view utf8)
     {
-        const int id = static_cast<int>(nodes.size());
-        Node node;
-        node.key = key;
-        node.parent = parent;
-        node.depth = parent < 0 ? 0 : nodes[parent].depth + 1;
-        maxDepth = std::max(maxDepth, node.depth);
-        nodes.push_back(node);
-        setText(id, utf8);
+        const int id = count();
+        Node n;
+        n.key = key.packed();
+        n.parent = parent;
+        n.depth = parent < 0 ? 0 : node(parent).depth + 1;
+        n.text = texts.append(utf8);
+        maxDepth = std::max(maxDepth, static_cast<int>(n.depth));
+        nodes.push_back(n);
         if (parent < 0) {
             top.push_back(id);
         } else {
-            Node &p = nodes[parent];
+            Node &p = node(parent);
             if (p.lastChild < 0)
                 p.firstChild = id;
             else
-                nodes[p.lastChild].nextSibling = id;
+                node(p.lastChild).nextSibling = id;
             p.lastChild = id;
-            ++p.childCount;
         }
-        byKey.insert(key.packed(), id);
+        byKey.insert(n.key, id);
         return id;
     }
 
@@ -330,48 +269,57 @@ public:
             places.resize(nodes.size(), 0);
         if (places[id] == 0) {
             int place = 0;
-            if (const int parent = nodes[id].parent; parent < 0) {
+            if (const int parent = node(id).parent; parent < 0) {
                 for (const int t : top)
                     places[t] = ++place;
             } else {
-                for (int c = nodes[parent].firstChild; c >= 0; c = nodes[c].nextSibling)
+                for (int c = node(parent).firstChild; c >= 0; c = node(c).nextSibling)
                     places[c] = ++place;
             }
         }
         return places[id];
     }
 
+    // How many children the parent of id has (or top-level nodes there are).
+    int siblingsOf(int id) const
+    {
+        const int parent = node(id).parent;
+        return parent < 0 ? static_cast<int>(top.size()) : placeOf(node(parent).lastChild);
+    }
+
+    int childCount(int id) const { return node(id).hasChildren() ? placeOf(node(id).lastChild) : 0; }
+
     // The visible descendants of id, depth first, without recursion: a chain
     // of open items may be as deep as the tree is large.
     void appendVisibleBelow(int id, std::vector<int> &out) const
     {
-        if (!nodes[id].expanded)
+        if (!node(id).expanded)
             return;
-        std::vector<int> next{nodes[id].firstChild}; // the next node to show at each open level
+        std::vector<int> next{node(id).firstChild}; // the next node to show at each open level
         while (!next.empty()) {
             const int at = next.back();
             if (at < 0) {
                 next.pop_back();
                 continue;
             }
-            next.back() = nodes[at].nextSibling;
+            next.back() = node(at).nextSibling;
             out.push_back(at);
-            if (nodes[at].expanded && nodes[at].firstChild >= 0)
-                next.push_back(nodes[at].firstChild);
+            if (node(at).expanded && node(at).hasChildren())
+                next.push_back(node(at).firstChild);
         }
     }
 
     void renumber(std::size_t from)
     {
         for (std::size_t r = from; r < rows.size(); ++r)
-            nodes[rows[r]].row = static_cast<int>(r);
+            node(rows[r]).row = static_cast<int>(r);
     }
 
     // Lays out every row afresh (inside a reset).
     void layOutRows()
     {
-        for (auto &n : nodes)
-            n.row = -1;
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            nodes[i].row = -1;
         rows.clear();
         rows.reserve(nodes.size());
         for (const int t : top) {
@@ -384,8 +332,8 @@ public:
     // One past the last row of id's visible subtree.
     int subtreeEnd(int id) const
     {
-        std::size_t r = static_cast<std::size_t>(nodes[id].row) + 1;
-        while (r < rows.size() && nodes[rows[r]].depth > nodes[id].depth)
+        std::size_t r = static_cast<std::size_t>(node(id).row) + 1;
+        while (r < rows.size() && node(rows[r]).depth > node(id).depth)
             ++r;
         return static_cast<int>(r);
     }
@@ -406,7 +354,7 @@ public:
             return;
         beginRemoveRows({}, first, end - 1);
         for (int r = first; r < end; ++r)
-            nodes[rows[r]].row = -1;
+            node(rows[r]).row = -1;
         rows.erase(rows.begin() + first, rows.begin() + end);
         renumber(static_cast<std::size_t>(first));
         endRemoveRows();
@@ -434,12 +382,12 @@ public:
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
-        const auto &node = m->nodes[id];
+        const auto &node = m->node(id);
         const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
         if (option.state & QStyle::State_Selected)
             painter->fillRect(option.rect, faintHighlight(option.palette, group));
-        const QRect arrow = arrowArea(option.rect, node.depth);
-        if (node.childCount > 0) {
+        const QRect arrow = arrowArea(option.rect, static_cast<int>(node.depth));
+        if (node.hasChildren()) {
             QStyleOption branch;
             branch.rect = arrow;
             branch.palette = option.palette;
@@ -449,7 +397,7 @@ public:
             m_tree->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, painter, m_tree);
         }
         QStyleOptionViewItem text = option;
-        text.rect = textArea(option.rect, node.depth);
+        text.rect = textArea(option.rect, static_cast<int>(node.depth));
         QStyledItemDelegate::paint(painter, text, index);
     }
 
@@ -458,7 +406,7 @@ public:
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         const int id = m_tree->m_model->decode(index);
         if (id >= 0)
-            size.rwidth() += (m_tree->m_model->nodes[id].depth + 1) * indent();
+            size.rwidth() += (static_cast<int>(m_tree->m_model->node(id).depth) + 1) * indent();
         return size;
     }
 
@@ -513,13 +461,13 @@ bool TreeNode::isValid() const
 std::optional<NodeKey> TreeNode::nodeKey() const
 {
     const auto *m = model();
-    return m ? std::optional(m->nodes[m_id].key) : std::nullopt;
+    return m ? std::optional(NodeKey::unpacked(m->node(m_id).key)) : std::nullopt;
 }
 
 QString TreeNode::key() const
 {
     const auto *m = model();
-    return m ? m->nodes[m_id].key.toString() : QString();
+    return m ? NodeKey::unpacked(m->node(m_id).key).toString() : QString();
 }
 
 QString TreeNode::text() const
@@ -541,7 +489,7 @@ bool TreeNode::setText(const QString &text) const
 bool TreeNode::isExpanded() const
 {
     const auto *m = model();
-    return m && m->nodes[m_id].expanded;
+    return m && m->node(m_id).expanded;
 }
 
 bool TreeNode::setExpanded(bool expanded) const
@@ -563,9 +511,9 @@ bool TreeNode::setSelected() const
 std::optional<int> TreeNode::foreColor() const
 {
     const auto *m = model();
-    if (!m || m->nodes[m_id].foreColor < 0)
+    if (!m || m->foreColor(m_id) < 0)
         return std::nullopt;
-    return m->nodes[m_id].foreColor;
+    return m->foreColor(m_id);
 }
 
 bool TreeNode::setForeColor(int bgr) const
@@ -573,7 +521,7 @@ bool TreeNode::setForeColor(int bgr) const
     auto *m = model();
     if (!m || bgr < 0 || bgr > 0xFFFFFF)
         return false;
-    m->nodes[m_id].foreColor = bgr;
+    m->foreColors[m_id] = bgr;
     m_tree->nodeDataChanged(m_id, Qt::ForegroundRole);
     return true;
 }
@@ -581,30 +529,36 @@ bool TreeNode::setForeColor(int bgr) const
 TreeNode TreeNode::firstChild() const
 {
     const auto *m = model();
-    if (!m || m->nodes[m_id].firstChild < 0)
+    if (!m || m->node(m_id).firstChild < 0)
         return {};
-    return m_tree->handle(m->nodes[m_id].firstChild);
+    return m_tree->handle(m->node(m_id).firstChild);
 }
 
 TreeNode TreeNode::parent() const
 {
     const auto *m = model();
-    if (!m || m->nodes[m_id].parent < 0)
+    if (!m || m->node(m_id).parent < 0)
         return {};
-    return m_tree->handle(m->nodes[m_id].parent);
+    return m_tree->handle(m->node(m_id).parent);
 }
 
 int TreeNode::childCount() const
 {
     const auto *m = model();
-    return m ? m->nodes[m_id].childCount : 0;
+    return m ? m->childCount(m_id) : 0;
+}
+
+bool TreeNode::hasChildren() const
+{
+    const auto *m = model();
+    return m && m->node(m_id).hasChildren();
 }
 
 QList<TreeNode> TreeNode::children() const
 {
     QList<TreeNode> list;
     if (const auto *m = model()) {
-        for (int id = m->nodes[m_id].firstChild; id >= 0; id = m->nodes[id].nextSibling)
+        for (int id = m->node(m_id).firstChild; id >= 0; id = m->node(id).nextSibling)
             list.append(m_tree->handle(id));
     }
     return list;
@@ -689,10 +643,10 @@ TreeNode KeyedTree::addNode(int parent, NodeKey key, std::string_view utf8Text)
     if (!m_model->resetOpen) {
         if (parent < 0) {
             m_model->insertRows(static_cast<int>(m_model->rows.size()), {id});
-        } else if (m_model->nodes[parent].row >= 0) {
-            if (m_model->nodes[parent].expanded)
+        } else if (m_model->node(parent).row >= 0) {
+            if (m_model->node(parent).expanded)
                 m_model->insertRows(m_model->subtreeEnd(parent), {id});
-            else if (m_model->nodes[parent].childCount == 1)
+            else if (m_model->node(parent).firstChild == id)
                 m_model->changed(parent); // it has an arrow now
         }
         fitContentWidth();
@@ -760,7 +714,7 @@ QRect KeyedTree::arrowRect(const TreeNode &node) const
     if (row.isNull())
         return {};
     const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
-    return delegate->arrowArea(row, m_model->nodes[node.m_id].depth);
+    return delegate->arrowArea(row, static_cast<int>(m_model->node(node.m_id).depth));
 }
 
 QRect KeyedTree::textRect(const TreeNode &node) const
@@ -769,7 +723,7 @@ QRect KeyedTree::textRect(const TreeNode &node) const
     if (row.isNull())
         return {};
     const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
-    return delegate->textArea(row, m_model->nodes[node.m_id].depth);
+    return delegate->textArea(row, static_cast<int>(m_model->node(node.m_id).depth));
 }
 
 KeyedTree::Place KeyedTree::placeOf(const TreeNode &node) const
@@ -777,11 +731,11 @@ KeyedTree::Place KeyedTree::placeOf(const TreeNode &node) const
     Place place;
     if (node.m_tree.data() != this || !node.isValid())
         return place;
-    const auto &n = m_model->nodes[node.m_id];
+    const auto &n = m_model->node(node.m_id);
     place.row = m_model->resetOpen ? -1 : n.row; // rows are stale until the batch ends
-    place.level = n.depth + 1;
+    place.level = static_cast<int>(n.depth) + 1;
     place.position = m_model->placeOf(node.m_id);
-    place.siblings = n.parent < 0 ? static_cast<int>(m_model->top.size()) : m_model->nodes[n.parent].childCount;
+    place.siblings = m_model->siblingsOf(node.m_id);
     return place;
 }
 
@@ -818,8 +772,8 @@ void KeyedTree::endBatch()
 
 bool KeyedTree::setNodeExpanded(int id, bool expanded)
 {
-    auto &node = m_model->nodes[id];
-    if (node.expanded == expanded)
+    auto &node = m_model->node(id);
+    if (static_cast<bool>(node.expanded) == expanded)
         return true;
     node.expanded = expanded;
     if (inBatch()) {
@@ -829,7 +783,7 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
             std::vector<int> shown;
             m_model->appendVisibleBelow(id, shown);
             m_model->insertRows(node.row + 1, shown);
-            if (m_model->selected >= 0 && m_model->nodes[m_model->selected].row >= 0
+            if (m_model->selected >= 0 && m_model->node(m_model->selected).row >= 0
                 && !selectionModel()->hasSelection())
                 pushSelection();
         } else {
@@ -841,7 +795,7 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
             flipped.expanded = true;
             flipped.collapsed = true;
             QAccessibleStateChangeEvent event(this, flipped);
-            event.setChild(m_model->nodes[id].row);
+            event.setChild(m_model->node(id).row);
             QAccessible::updateAccessibility(&event);
         }
     }
@@ -897,10 +851,10 @@ int KeyedTree::nodeAtArrow(const QPoint &pos) const
 {
     const QModelIndex index = indexAt(pos);
     const int id = m_model->decode(index);
-    if (id < 0 || m_model->nodes[id].childCount == 0)
+    if (id < 0 || !m_model->node(id).hasChildren())
         return -1;
     const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
-    return delegate->arrowArea(visualRect(index), m_model->nodes[id].depth).contains(pos) ? id : -1;
+    return delegate->arrowArea(visualRect(index), static_cast<int>(m_model->node(id).depth)).contains(pos) ? id : -1;
 }
 
 void KeyedTree::mousePressEvent(QMouseEvent *event)
@@ -912,7 +866,7 @@ void KeyedTree::mousePressEvent(QMouseEvent *event)
         return;
     }
     event->accept();
-    setNodeExpanded(id, !m_model->nodes[id].expanded);
+    setNodeExpanded(id, !m_model->node(id).expanded);
 }
 
 void KeyedTree::mouseReleaseEvent(QMouseEvent *event)
@@ -935,7 +889,7 @@ void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
     const TreeNode node = nodeAt(indexAt(pos));
     QTreeView::mouseDoubleClickEvent(event);
     // A double click on a node opens or closes it, after Qt is done with it.
-    if (event->button() == Qt::LeftButton && node.isValid() && node.childCount() > 0)
+    if (event->button() == Qt::LeftButton && node.hasChildren())
         setNodeExpanded(node.m_id, !node.isExpanded());
 }
 
@@ -951,7 +905,7 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
     }
     const TreeNode current = nodeAt(currentIndex());
     TreeNode target;
-    const bool hasChildren = current.childCount() > 0;
+    const bool hasChildren = current.hasChildren();
     const bool open = current.isExpanded();
     const bool plain = !(event->modifiers() & Qt::ControlModifier);
     switch (plain && current.isValid() ? event->key() : Qt::Key_unknown) {

@@ -40,7 +40,8 @@ public:
     bool setForeColor(int bgr) const;
     TreeNode firstChild() const;
     TreeNode parent() const;
-    int childCount() const;
+    int childCount() const; // counts them: hasChildren() is the cheap test
+    bool hasChildren() const;
     QList<TreeNode> children() const;
 
     friend bool operator==(const TreeNode &a, const TreeNode &b)

@@ -98,7 +98,7 @@ public:
         s.focused = m_tree->hasFocus() && m_tree->currentIndex().row() == p.row;
         s.disabled = !m_tree->isEnabled();
         s.offscreen = !m_tree->textRect(m_node).intersects(m_tree->viewport()->rect());
-        if (m_node.childCount() > 0) {
+        if (m_node.hasChildren()) {
             s.expandable = true;
             s.expanded = m_node.isExpanded();
             s.collapsed = !m_node.isExpanded();
@@ -131,7 +131,7 @@ public:
         if (!isValid())
             return {};
         QStringList names{activateAction()};
-        if (m_node.childCount() > 0)
+        if (m_node.hasChildren())
             names << (m_node.isExpanded() ? collapseAction() : expandAction());
         return names;
     }

@@ -21,6 +21,10 @@ struct NodeKey {
     static std::optional<NodeKey> parse(QStringView text);
     QString toString() const;
     std::uint64_t packed() const { return (static_cast<std::uint64_t>(number) << 16) | suffix; }
+    static NodeKey unpacked(std::uint64_t packed)
+    {
+        return {static_cast<std::int64_t>(packed) >> 16, static_cast<char16_t>(packed & 0xFFFF)};
+    }
     friend bool operator==(const NodeKey &, const NodeKey &) = default;
 };
 
