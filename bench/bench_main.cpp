@@ -17,6 +17,7 @@
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QTest>
@@ -152,12 +153,32 @@ void rebuildSizes(benchmark::internal::Benchmark *b)
         if (std::getenv("BRANCHKEEPER_BENCH_LONG"))
             b->Args({static_cast<int>(shape), 1000000});
     }
+    b->Args({static_cast<int>(Shape::LongText), 1000}); // one of the thousand ten megabytes long
     b->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(BM_Rebuild)->Apply(rebuildSizes);
 BENCHMARK(BM_RebuildFloorStore)->Apply(rebuildSizes);
 BENCHMARK(BM_RebuildFloorTree)->Apply(rebuildSizes);
+
+// What a screen reader reads of the selected row: its accessible name.
+void BM_AccessibleName(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    auto window = openWindow(shape, 1000);
+    const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(bench::middleKey(shape, 1000)));
+    const int row = window->TreeV->indexOf(node).row();
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->TreeV);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tree->child(row)->text(QAccessible::Name));
+    state.SetLabel(bench::shapeName(shape));
+    closeWindow(window);
+}
+
+BENCHMARK(BM_AccessibleName)
+    ->Args({static_cast<int>(Shape::Broad)})
+    ->Args({static_cast<int>(Shape::LongText)})
+    ->Unit(benchmark::kMicrosecond);
 
 // ---- start-up ----------------------------------------------------------------
 

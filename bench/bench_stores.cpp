@@ -90,10 +90,9 @@ void write(const std::string &finalPath, Shape shape, int items)
         sqlite3_bind_int(insert, 3, r.chi);
         sqlite3_bind_int(insert, 4, r.prw);
         sqlite3_bind_int(insert, 5, r.nxt);
-        char text[48];
-        std::snprintf(text, sizeof text, "Item number %d of the benchmark", r.key);
+        const std::string text = textOf(shape, items, r.key);
         if (r.key > 1)
-            sqlite3_bind_text(insert, 6, text, -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 6, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         else
             sqlite3_bind_null(insert, 6);
         sqlite3_bind_int(insert, 7, r.key == selected ? 1 : 0);
@@ -123,6 +122,42 @@ void drawPictures(const std::string &dir)
 
 } // namespace
 
+std::string textOf(Shape shape, int items, int key)
+{
+    if (shape == Shape::LongText && key == middleKey(shape, items)) {
+        std::string text;
+        text.reserve(10u << 20);
+        while (text.size() < (10u << 20))
+            text += "A long text of ten megabytes, as an imported note may have. ";
+        return text;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "Item number %d of the benchmark", key);
+    return text;
+}
+
+void forEachShown(Shape shape, int items, const std::function<void(const ShownItem &)> &shown)
+{
+    if (shape == Shape::Hidden || shape == Shape::OpenTops)
+        return;
+    shown({0, 1, true});
+    if (shape == Shape::Deep) {
+        for (int k = 2; k <= items + 1; ++k)
+            shown({k - 1, k, true});
+        return;
+    }
+    // As rowsFor() lays the groups out: keys in display order.
+    const int groups = shape == Shape::Groups ? 1000 : (items + 99) / 100;
+    const int perGroup = items / groups;
+    int key = 2;
+    for (int g = 0; g < groups && key <= items + 1; ++g) {
+        const int top = key++;
+        shown({1, top, true});
+        for (int c = 1; c < perGroup && key <= items + 1; ++c)
+            shown({top, key++, false});
+    }
+}
+
 const char *shapeName(Shape shape)
 {
     switch (shape) {
@@ -136,6 +171,8 @@ const char *shapeName(Shape shape)
         return "opentops";
     case Shape::Groups:
         return "groups";
+    case Shape::LongText:
+        return "longtext";
     }
     return "?";
 }
@@ -148,6 +185,8 @@ int middleKey(Shape shape, int items)
         return 2;
     if (shape == Shape::Groups)
         return 4 + items / 2; // a child with a previous sibling, near the middle
+    if (shape == Shape::LongText)
+        shape = Shape::Broad;
     if (shape == Shape::OpenTops)
         return 2 + 2 * items;
     // A child in the middle group that has a previous sibling; keys follow

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Stores of known shape and size for the benchmarks, written once and kept
@@ -12,7 +13,21 @@ enum class Shape {
     Hidden, // 1,000 closed top-level items sharing the rest as hidden children
     OpenTops, // `items` open top-level items with a child each, then one closed with a child
     Groups, // 1,000 open top-level items sharing the rest as their children: all shown
+    LongText, // as Broad, the selected item's text ten megabytes long
 };
+
+// One item of a store as the view shows it, in display order.
+struct ShownItem {
+    int parent; // 0 for the root
+    int key;
+    bool open;
+};
+
+// Calls shown with every item a store of the shape shows, in display order,
+// root first, working it out as it goes (no list of a million rows to hold);
+// Hidden and OpenTops are not listed. And the text of item key.
+void forEachShown(Shape shape, int items, const std::function<void(const ShownItem &)> &shown);
+std::string textOf(Shape shape, int items, int key);
 
 const char *shapeName(Shape shape);
 

@@ -1,55 +1,136 @@
 // Starts the way the program starts, on a benchmark store, and reports:
 //
-//   branchkeeper-probe SHAPE ITEMS     SHAPE: broad, deep, hidden or groups
+//   branchkeeper-probe SHAPE ITEMS [FLOOR]
+//       SHAPE: broad, deep, hidden, groups or longtext
+//       FLOOR: store  reads the rows the window shows, with SQLite alone
+//              tree   fills the window's tree with the same rows, no store
 //
-// prints one line: start-up time from main() to the first frame shown, peak
-// resident memory, and the number of nodes shown; then ends. bench/run.py
-// runs it in fresh processes for the whole-process figures.
+// prints one line: start-up time from main() to the first frame shown (for
+// the store floor, to the last row read), peak resident memory, and the
+// number of nodes shown; then ends. bench/run.py runs it in fresh processes
+// for the whole-process figures.
 
 #include "app/frm_tree.h"
 #include "bench/bench_stores.h"
 #include "toolkit/keyed_tree.h"
+#include "toolkit/twips.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <sqlite3.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+namespace {
+
+// What the rebuild reads of each shown row, through one prepared statement.
+int readWithSqliteAlone(const std::string &path, bench::Shape shape, int items)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt *read = nullptr;
+    sqlite3_prepare_v2(db, "SELECT KeyPar, KeyChi, KeyNxt, KeyTxt, KeySel, Expand FROM TbTree WHERE KeyInd = ?1", -1,
+                       &read, nullptr);
+    int rows = 0;
+    long long sum = 0;
+    bench::forEachShown(shape, items, [&](const bench::ShownItem &item) {
+        sqlite3_bind_int(read, 1, item.key);
+        if (sqlite3_step(read) == SQLITE_ROW) {
+            ++rows;
+            sum += sqlite3_column_int(read, 0) + sqlite3_column_int(read, 1) + sqlite3_column_int(read, 2)
+                + sqlite3_column_int(read, 4) + sqlite3_column_int(read, 5);
+            const unsigned char *text = sqlite3_column_text(read, 3);
+            sum += text ? text[sqlite3_column_bytes(read, 3) / 2] : 0;
+        }
+        sqlite3_reset(read);
+    });
+    sqlite3_finalize(read);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return sum == -1 ? 0 : rows;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QElapsedTimer clock;
     clock.start();
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s broad|deep|hidden|groups ITEMS\n", argv[0]);
+    const char *floor = argc == 4 ? argv[3] : "";
+    if (argc < 3 || argc > 4 || (argc == 4 && std::strcmp(floor, "store") != 0 && std::strcmp(floor, "tree") != 0)) {
+        std::fprintf(stderr, "usage: %s broad|deep|hidden|groups|longtext ITEMS [store|tree]\n", argv[0]);
         return 2;
     }
     const bench::Shape shape = std::strcmp(argv[1], "deep") == 0 ? bench::Shape::Deep
         : std::strcmp(argv[1], "hidden") == 0                    ? bench::Shape::Hidden
         : std::strcmp(argv[1], "groups") == 0                    ? bench::Shape::Groups
+        : std::strcmp(argv[1], "longtext") == 0                  ? bench::Shape::LongText
                                                                  : bench::Shape::Broad;
     const int items = std::stoi(argv[2]);
     const QString folder = QString::fromStdString(bench::storeFolder(shape, items));
     const qint64 prepared = clock.elapsed(); // writing a missing store is not start-up
 
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    frmTree window(folder);
-    window.Form_Load();
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        std::fprintf(stderr, "the window was not shown\n");
-    QApplication::processEvents();
-    const qint64 shown = clock.elapsed() - prepared;
+    int nodes = 0;
+    if (std::strcmp(floor, "store") == 0) {
+        nodes = readWithSqliteAlone(folder.toStdString() + "/dbPro.mdb", shape, items);
+    } else {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        std::unique_ptr<QWidget> window;
+        toolkit::KeyedTree *tree = nullptr;
+        if (*floor) {
+            auto bare = std::make_unique<toolkit::KeyedTree>();
+            tree = bare.get();
+            toolkit::twips::setWidth(tree, 6375);
+            toolkit::twips::setHeight(tree, 4000);
+            {
+                toolkit::KeyedTree::Batch batch(tree);
+                const int selected = bench::middleKey(shape, items);
+                const std::string longText = bench::textOf(shape, items, selected);
+                char text[48];
+                bench::forEachShown(shape, items, [&](const bench::ShownItem &item) {
+                    // The store's texts, made here as cheaply as can be.
+                    std::string_view utf8 = "корень";
+                    if (item.key == selected) {
+                        utf8 = longText;
+                    } else if (item.key != 1) {
+                        const int n = std::snprintf(text, sizeof text, "Item number %d of the benchmark", item.key);
+                        utf8 = std::string_view(text, static_cast<std::size_t>(n));
+                    }
+                    const auto parent = item.parent == 0 ? std::nullopt
+                                                         : std::optional(toolkit::NodeKey{item.parent, u'K'});
+                    const toolkit::TreeNode node = tree->add(parent, {item.key, u'K'}, utf8);
+                    node.setExpanded(item.open);
+                    if (item.key == selected)
+                        node.setSelected();
+                });
+            }
+            window = std::move(bare);
+        } else {
+            auto form = std::make_unique<frmTree>(folder);
+            form->Form_Load();
+            tree = form->TreeV;
+            window = std::move(form);
+        }
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            std::fprintf(stderr, "the window was not shown\n");
+        QApplication::processEvents();
+        nodes = tree->nodeCount();
+    }
+    const qint64 shownAt = clock.elapsed() - prepared;
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("{\"shape\": \"%s\", \"items\": %d, \"startup_ms\": %lld, \"maxrss_kb\": %ld, \"nodes\": %d}\n",
-                argv[1], items, static_cast<long long>(shown), usage.ru_maxrss, window.TreeV->nodeCount());
+    std::printf("{\"shape\": \"%s\", \"items\": %d, \"floor\": \"%s\", \"startup_ms\": %lld, \"maxrss_kb\": %ld, "
+                "\"nodes\": %d}\n",
+                argv[1], items, floor, static_cast<long long>(shownAt), usage.ru_maxrss, nodes);
     return 0;
 }

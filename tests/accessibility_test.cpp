@@ -184,6 +184,17 @@ TEST_F(AccessibleTreeTest, ItemsCarryTheirLevelPlaceAndStateAndFindTheirWayBack)
     EXPECT_FALSE(view()->tableInterface()->cellAt(view()->childCount(), 0)->isValid()) << "no crash in the bridge";
 }
 
+TEST_F(AccessibleTreeTest, AVeryLongTextIsNamedAsItsRowShowsIt)
+{
+    // Whole characters only: the cut falls inside a two-byte letter.
+    const QString text = QString(4095, QChar('a')) + QString(50000, QChar(0x00E9));
+    tree->find("4K").setText(text);
+    const QString name = item("4K")->text(QAccessible::Name);
+    EXPECT_EQ(name, QString(4095, QChar('a')) + QChar(0x2026));
+    EXPECT_EQ(name, tree->find("4K").shownText());
+    EXPECT_EQ(tree->find("4K").text(), text) << "the node keeps the whole text";
+}
+
 TEST_F(AccessibleTreeTest, ActionsOpenCloseAndClickAsTheUserDoes)
 {
     QSignalSpy expands(tree, &KeyedTree::nodeExpand);

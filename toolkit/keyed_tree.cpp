@@ -476,6 +476,12 @@ QString TreeNode::text() const
     return m ? m->text(m_id) : QString();
 }
 
+QString TreeNode::shownText() const
+{
+    const auto *m = model();
+    return m ? m->shownText(m_id) : QString();
+}
+
 bool TreeNode::setText(const QString &text) const
 {
     auto *m = model();

@@ -27,6 +27,9 @@ public:
     std::optional<NodeKey> nodeKey() const; // nullopt when dead
     QString key() const;                     // its text form; empty when dead
     QString text() const;
+    // What its row shows: the text, or the beginning of a very long one and
+    // an ellipsis. Cheap for a text of any length.
+    QString shownText() const;
     bool setText(const QString &text) const;
     bool isExpanded() const;
     // Raises the tree's expand or collapse event, inside the call, when the

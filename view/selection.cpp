@@ -84,7 +84,7 @@ void NodeClick(const toolkit::TreeNode &node)
         box->setTag(node.nodeKey());
         // Which item the box edits, for a screen reader: the text box itself
         // only holds the text.
-        box->setAccessibleDescription(QStringLiteral("The text of the item \u201C") + node.text()
+        box->setAccessibleDescription(QStringLiteral("The text of the item \u201C") + node.shownText()
                                       + QStringLiteral("\u201D"));
     }
     if (const auto key = ItemOf(node.nodeKey()))
