@@ -5,7 +5,6 @@
 
 #include <QAbstractItemModel>
 #include <QAccessible>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -404,9 +403,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const int id = m_tree->m_model->decode(index);
-        if (id >= 0)
-            size.rwidth() += (static_cast<int>(m_tree->m_model->node(id).depth) + 1) * indent();
+        size.setWidth(m_tree->m_rowWidth);
         return size;
     }
 
@@ -572,20 +569,15 @@ QList<TreeNode> TreeNode::children() const
 
 // ---- KeyedTree --------------------------------------------------------------
 
-KeyedTree::KeyedTree(QWidget *parent) : QTreeView(parent), m_model(new KeyedTreeModel)
+KeyedTree::KeyedTree(QWidget *parent) : QListView(parent), m_model(new KeyedTreeModel)
 {
     installKeyedTreeAccessibility();
     m_model->setParent(this);
     setModel(m_model);
     setItemDelegate(new KeyedTreeDelegate(this));
-    // Qt sees flat rows; the nesting is drawn and handled here.
-    setRootIsDecorated(false);
-    setIndentation(0);
-    setItemsExpandable(false);
-    setHeaderHidden(true);
-    header()->setStretchLastSection(false);
-    setUniformRowHeights(true);
-    setAnimated(false);
+    // Qt sees flat rows of one size; the nesting is drawn and handled here.
+    // A list keeps a few bytes a row where Qt's tree view keeps forty.
+    setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     // Texts are stored only through the text box; an edit in place would be lost.
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -653,7 +645,7 @@ TreeNode KeyedTree::addNode(int parent, NodeKey key, std::string_view utf8Text)
             if (m_model->node(parent).expanded)
                 m_model->insertRows(m_model->subtreeEnd(parent), {id});
             else if (m_model->node(parent).firstChild == id)
-                m_model->changed(parent); // it has an arrow now
+                repaintArrow(parent); // it has an arrow now
         }
         fitContentWidth();
     }
@@ -795,7 +787,7 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
         } else {
             m_model->removeRowsRange(node.row + 1, m_model->subtreeEnd(id));
         }
-        m_model->changed(id);
+        repaintArrow(id);
         if (QAccessible::isActive()) {
             QAccessible::State flipped;
             flipped.expanded = true;
@@ -832,6 +824,15 @@ void KeyedTree::nodeDataChanged(int id, int)
         m_model->changed(id);
 }
 
+void KeyedTree::repaintArrow(int id)
+{
+    // Only the drawing changes, not the row's data: no data event for screen
+    // readers, which hear of an opening or closing as a change of state.
+    const QModelIndex index = m_model->indexFor(id);
+    if (index.isValid())
+        viewport()->update(visualRect(index));
+}
+
 void KeyedTree::pushSelection()
 {
     const int id = m_model->selected;
@@ -847,10 +848,14 @@ void KeyedTree::pushSelection()
 void KeyedTree::fitContentWidth()
 {
     // Room for the deepest indentation plus some text, so deep rows can be
-    // scrolled to; never narrower than the view.
+    // scrolled to; never narrower than the view. Every row is this wide.
     const auto *delegate = static_cast<const KeyedTreeDelegate *>(itemDelegate());
     const int content = (m_model->maxDepth + 1) * delegate->indent() + fontMetrics().averageCharWidth() * 40;
-    header()->resizeSection(0, std::max(viewport()->width(), content));
+    const int width = std::max(viewport()->width(), content);
+    if (width != m_rowWidth) {
+        m_rowWidth = width;
+        scheduleDelayedItemsLayout();
+    }
 }
 
 int KeyedTree::nodeAtArrow(const QPoint &pos) const
@@ -868,7 +873,7 @@ void KeyedTree::mousePressEvent(QMouseEvent *event)
     const int id = event->button() == Qt::LeftButton ? nodeAtArrow(event->position().toPoint()) : -1;
     m_arrowPressed = id >= 0;
     if (!m_arrowPressed) {
-        QTreeView::mousePressEvent(event);
+        QListView::mousePressEvent(event);
         return;
     }
     event->accept();
@@ -882,7 +887,7 @@ void KeyedTree::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QTreeView::mouseReleaseEvent(event);
+    QListView::mouseReleaseEvent(event);
 }
 
 void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
@@ -893,7 +898,7 @@ void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     }
     const TreeNode node = nodeAt(indexAt(pos));
-    QTreeView::mouseDoubleClickEvent(event);
+    QListView::mouseDoubleClickEvent(event);
     // A double click on a node opens or closes it, after Qt is done with it.
     if (event->button() == Qt::LeftButton && node.hasChildren())
         setNodeExpanded(node.m_id, !node.isExpanded());
@@ -937,7 +942,7 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
             target = current.parent();
         break;
     default:
-        QTreeView::keyPressEvent(event);
+        QListView::keyPressEvent(event);
         if (const TreeNode now = nodeAt(currentIndex()); now.isValid() && !(now == current))
             emit nodeClick(now);
         return;
@@ -951,9 +956,7 @@ void KeyedTree::keyPressEvent(QKeyEvent *event)
 
 void KeyedTree::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
-    // Skips QTreeView's version: besides its event it only repaints for
-    // allColumnsShowFocus, which this view never sets.
-    QAbstractItemView::currentChanged(current, previous);
+    QAbstractItemView::currentChanged(current, previous); // QListView's adds only its events
     // A highlight moved while the focus is elsewhere (a command selecting its
     // new item) must not pull a screen reader away from where the user is.
     if (QAccessible::isActive() && hasFocus() && !m_model->resetOpen && m_model->decode(current) >= 0)
@@ -962,7 +965,7 @@ void KeyedTree::currentChanged(const QModelIndex &current, const QModelIndex &pr
 
 void KeyedTree::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
 {
-    QAbstractItemView::selectionChanged(selected, deselected); // QTreeView's adds only its events
+    QAbstractItemView::selectionChanged(selected, deselected); // QListView's adds only its events
     if (!QAccessible::isActive() || m_model->resetOpen)
         return;
     // One row at most is selected: the new one, or else the one that lost it.
@@ -976,7 +979,7 @@ void KeyedTree::selectionChanged(const QItemSelection &selected, const QItemSele
 
 void KeyedTree::resizeEvent(QResizeEvent *event)
 {
-    QTreeView::resizeEvent(event);
+    QListView::resizeEvent(event);
     fitContentWidth();
 }
 

@@ -4,7 +4,7 @@
 
 #include <QPointer>
 #include <QString>
-#include <QTreeView>
+#include <QListView>
 
 #include <cstdint>
 #include <optional>
@@ -70,10 +70,11 @@ private:
 // (arrows, Home, End, Page Up and Down, typing a node's first letters); the
 // program's own highlighting raises none.
 //
-// Qt sees a flat list: the rows currently visible, each drawn indented by its
-// depth with its own expand arrow. So no part of Qt walks the tree
-// recursively (a chain of a hundred thousand open items would overflow
-// QTreeView's recursive layout), the whole view can be thrown away and
+// Qt sees a flat list (a QListView of rows of one size): the rows currently
+// visible, each drawn indented by its depth with its own expand arrow. So no
+// part of Qt walks the tree recursively (a chain of a hundred thousand open
+// items would overflow QTreeView's recursive layout), Qt keeps a few bytes a
+// row instead of QTreeView's forty, the whole view can be thrown away and
 // rebuilt quickly, and the events are raised by this class after Qt has
 // finished with the mouse or key press, so a handler may remove every node
 // (even the one being opened) without Qt touching a freed row afterwards.
@@ -81,7 +82,7 @@ private:
 // Between beginBatch() and endBatch() the screen is left alone and brought up
 // to date in one step at the end; find, state and events behave the same
 // inside a batch.
-class KeyedTree : public QTreeView {
+class KeyedTree : public QListView {
     Q_OBJECT
 public:
     explicit KeyedTree(QWidget *parent = nullptr);
@@ -138,8 +139,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // QTreeView's versions announce rows to screen readers counting a header
-    // row this view does not have, and announce focus the view does not have.
+    // The announcements to screen readers are this view's own: a row's
+    // focus only while the view has the focus.
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
 
@@ -172,6 +173,7 @@ private:
     void viewClicked(const QModelIndex &index);
     void viewSelectionChanged();
     void pushSelection();
+    void repaintArrow(int id);
     void fitContentWidth();
     int nodeAtArrow(const QPoint &pos) const;
 
@@ -179,6 +181,7 @@ private:
     int m_batchDepth = 0;
     bool m_pushing = false;
     bool m_arrowPressed = false;
+    int m_rowWidth = 0;
 };
 
 } // namespace toolkit
