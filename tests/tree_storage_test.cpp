@@ -78,7 +78,9 @@ TEST(TreeStorage, KeyIndexFindsEveryKeyOfAnyPattern)
         {"consecutive numbers", [](int i) { return (std::uint64_t(i) << 16) | 'K'; }},
         {"two suffixes of each number", [](int i) { return (std::uint64_t(i / 2) << 16) | (i % 2 ? 'S' : 'K'); }},
         {"negative numbers", [](int i) { return (std::uint64_t(-i - 1) << 16) | 'K'; }},
-        {"one stride of the table's size", [](int i) { return (std::uint64_t(i) << 36) | 'K'; }},
+        {"far apart", [](int i) { return (std::uint64_t(i) << 36) | 'K'; }},
+        {"a far number before the near ones", [](int i) { return (std::uint64_t(i == 0 ? 60000 : i - 1) << 16) | 'K'; }},
+        {"five suffixes", [](int i) { return (std::uint64_t(i / 5) << 16) | ('A' + i % 5); }},
     };
     for (const Case &c : cases) {
         std::vector<std::uint64_t> keys;
@@ -92,7 +94,7 @@ TEST(TreeStorage, KeyIndexFindsEveryKeyOfAnyPattern)
         for (int i = 0; i < 50000; i += 7)
             ASSERT_EQ(index.find(c.key(i)), i) << c.name;
         EXPECT_EQ(index.find((std::uint64_t(123456789) << 16) | 'Q'), -1) << c.name;
-        EXPECT_LE(index.bytes(), 4u * 4 * 50000) << c.name << ": four bytes a slot, at most half full";
+        EXPECT_LE(index.bytes(), 4u * 4 * 50000) << c.name << ": four bytes a key, at most a quarter used";
         index.clear();
         EXPECT_EQ(index.find(c.key(0)), -1) << c.name;
     }

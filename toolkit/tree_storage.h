@@ -152,11 +152,14 @@ private:
     std::size_t m_open = std::numeric_limits<std::size_t>::max(); // the block small texts go to
 };
 
-// Packed key to node id, open addressing over the ids alone: the key of a
-// slot is read from its node, so a slot costs four bytes instead of twelve.
-// Ids are 0, 1, 2, ... in the order they are inserted, as a tree numbers its
-// nodes: growing re-reads the keys in that order, one sweep through the
-// nodes instead of a cache miss per node.
+// Packed key to node id. A store's keys are mostly small whole numbers
+// close together (it hands out the smallest free one): those are looked up
+// directly, in a table per suffix indexed by the number, four bytes a number.
+// Any other key (negative, far beyond the others) goes to a hash with open
+// addressing over the ids alone, the key of a slot read from its node. Ids
+// are 0, 1, 2, ... in the order they are inserted, as a tree numbers its
+// nodes: growing the hash re-reads the keys in that order, one sweep through
+// the nodes instead of a cache miss per node.
 template <typename KeyOf>
 class KeyIndex {
 public:
@@ -164,13 +167,20 @@ public:
 
     void clear()
     {
+        m_dense.clear();
+        m_dense.shrink_to_fit();
         m_ids.assign(16, kEmpty);
         m_ids.shrink_to_fit();
-        m_size = 0;
+        m_count = 0;
+        m_hashed = 0;
     }
 
     int find(std::uint64_t key) const
     {
+        if (const int id = denseFind(key); id != kEmpty)
+            return id;
+        if (m_hashed == 0)
+            return -1;
         for (std::size_t i = slot(key);; i = (i + 1) & (m_ids.size() - 1)) {
             const int id = m_ids[i];
             if (id == kEmpty)
@@ -184,16 +194,78 @@ public:
     // keys inserted so far.
     void insert(std::uint64_t key, int id)
     {
-        if ((m_size + 1) * 2 > m_ids.size())
+        ++m_count;
+        if (denseInsert(key, id))
+            return;
+        if ((m_hashed + 1) * 2 > m_ids.size())
             grow();
         place(key, id);
-        ++m_size;
+        ++m_hashed;
     }
 
-    std::size_t bytes() const { return m_ids.capacity() * sizeof(int); }
+    std::size_t bytes() const
+    {
+        std::size_t total = m_ids.capacity() * sizeof(int);
+        for (const Dense &d : m_dense)
+            total += d.ids.capacity() * sizeof(int);
+        return total;
+    }
 
 private:
     static constexpr int kEmpty = -1;
+    static constexpr std::int64_t kDenseSlack = 4096;
+    static constexpr std::size_t kDenseSuffixes = 4;
+
+    struct Dense {
+        std::uint16_t suffix = 0;
+        std::size_t used = 0;
+        std::vector<int> ids; // by number
+    };
+
+    static std::int64_t numberOf(std::uint64_t key) { return static_cast<std::int64_t>(key) >> 16; }
+    static std::uint16_t suffixOf(std::uint64_t key) { return static_cast<std::uint16_t>(key & 0xFFFF); }
+
+    int denseFind(std::uint64_t key) const
+    {
+        const std::int64_t n = numberOf(key);
+        for (const Dense &d : m_dense) {
+            if (d.suffix == suffixOf(key))
+                return n >= 0 && n < static_cast<std::int64_t>(d.ids.size()) ? d.ids[static_cast<std::size_t>(n)]
+                                                                              : kEmpty;
+        }
+        return kEmpty;
+    }
+
+    // True when the key went to its suffix's table: a number no further
+    // beyond the table than twice its entries (and some slack) allow, so the
+    // table never holds much more empty room than keys.
+    bool denseInsert(std::uint64_t key, int id)
+    {
+        const std::int64_t n = numberOf(key);
+        if (n < 0)
+            return false;
+        Dense *table = nullptr;
+        for (Dense &d : m_dense) {
+            if (d.suffix == suffixOf(key))
+                table = &d;
+        }
+        if (!table) {
+            if (m_dense.size() == kDenseSuffixes || n >= kDenseSlack)
+                return false;
+            m_dense.push_back({suffixOf(key), 0, {}});
+            table = &m_dense.back();
+        }
+        const auto at = static_cast<std::size_t>(n);
+        if (at >= table->ids.size()) {
+            if (n >= 2 * static_cast<std::int64_t>(table->used) + kDenseSlack)
+                return false;
+            table->ids.resize(at + 1, kEmpty);
+        }
+        table->ids[at] = id;
+        ++table->used;
+        return true;
+    }
+
     std::size_t slot(std::uint64_t key) const
     {
         key ^= key >> 33;
@@ -217,13 +289,19 @@ private:
         const std::size_t capacity = m_ids.size() * 2;
         std::vector<int>().swap(m_ids); // not held twice
         m_ids.assign(capacity, kEmpty);
-        for (std::size_t id = 0; id < m_size; ++id)
-            place(m_keyOf(static_cast<int>(id)), static_cast<int>(id));
+        // Every id inserted so far but the one being inserted now.
+        for (std::size_t id = 0; id + 1 < m_count; ++id) {
+            const std::uint64_t key = m_keyOf(static_cast<int>(id));
+            if (denseFind(key) != static_cast<int>(id))
+                place(key, static_cast<int>(id));
+        }
     }
 
     KeyOf m_keyOf;
+    std::vector<Dense> m_dense;
     std::vector<int> m_ids;
-    std::size_t m_size = 0;
+    std::size_t m_count = 0;  // ids inserted
+    std::size_t m_hashed = 0; // of them in the hash
 };
 
 } // namespace toolkit::storage
