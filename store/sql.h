@@ -122,6 +122,12 @@ constexpr std::string selectRow()
         + std::string(fieldName(Field::KeyInd)) + " = ?1";
 }
 
+constexpr std::string selectChildren()
+{
+    return "SELECT " + names(kTreeColumns) + " FROM " + std::string(kTreeTable) + " WHERE "
+        + std::string(fieldName(Field::KeyPar)) + " = ?1";
+}
+
 // The first (or last) record in an index's order; equal index values are
 // ordered by key.
 template <std::size_t I, bool Last>
@@ -199,6 +205,8 @@ inline constexpr auto kSchema = fixed<&make::schema>();
 
 // Every field of one record, in kTreeColumns order.
 inline constexpr auto kSelectRow = fixed<&make::selectRow>();
+// Every field of every record naming ?1 as its parent (through "ParNxt").
+inline constexpr auto kSelectChildren = fixed<&make::selectChildren>();
 
 template <std::size_t I, bool Last>
 inline constexpr auto kInOrderText = fixed<&make::inOrder<I, Last>>();
@@ -349,7 +357,7 @@ constexpr bool namesAreKnown(std::string_view sql)
 
 constexpr bool allNamesKnown()
 {
-    const std::string_view texts[] = {kSchema,     kSelectRow,      kSeekParNxt,     kSeekSelected,  kSeekFree,
+    const std::string_view texts[] = {kSchema,     kSelectRow,      kSelectChildren, kSeekParNxt,     kSeekSelected,  kSeekFree,
                                       kInsertKey,  kChildLinks, kCheckRead, kReadAll, kInsertWholeItem,      kSelectCommands, kInsertCommand, kJournalDelete,
                                       kSynchronousFull, kDataVersion, kBegin,     kBeginImmediate, kCommit,        kRollback};
     for (const auto text : texts)

@@ -23,7 +23,8 @@ bool TreeCursor::open(std::shared_ptr<Connection> connection)
     };
     bool ok = prepare(m_byKey, sql::kSelectRow) && prepare(m_seekSelected, sql::kSeekSelected)
         && prepare(m_seekParNxt, sql::kSeekParNxt) && prepare(m_seekFree, sql::kSeekFree)
-        && prepare(m_insert, sql::kInsertKey) && prepare(m_childLinks, sql::kChildLinks);
+        && prepare(m_insert, sql::kInsertKey) && prepare(m_childLinks, sql::kChildLinks)
+        && prepare(m_children, sql::kSelectChildren);
     for (int i = 0; ok && i < IndexCount; ++i)
         ok = prepare(m_first[i], sql::kFirst[i]) && prepare(m_last[i], sql::kLast[i]);
     if (!ok) {
@@ -48,6 +49,7 @@ void TreeCursor::close()
     m_last = {};
     m_insert = {};
     m_childLinks = {};
+    m_children = {};
     m_updates.clear();
     m_updateEach = {};
     m_connection.reset();
@@ -252,6 +254,53 @@ std::vector<std::pair<std::int64_t, Value>> TreeCursor::childLinks(std::int32_t 
             return {};
         }
     }
+}
+
+std::vector<std::pair<std::int64_t, TreeCursor::Record>> TreeCursor::childRecords(std::int32_t parent,
+                                                                                   std::size_t limit,
+                                                                                   std::size_t textBudget)
+{
+    std::vector<std::pair<std::int64_t, Record>> records;
+    if (!isOpen()) {
+        fail("the store is not open");
+        return records;
+    }
+    m_children.reset();
+    m_children.bind(1, Value(std::int64_t{parent}));
+    std::size_t textBytes = 0;
+    while (records.size() < limit && (records.empty() || textBytes <= textBudget)) {
+        switch (m_children.step()) {
+        case Statement::Step::Row: {
+            Record record;
+            for (std::size_t i = 0; i < kFieldCount; ++i)
+                m_children.columnInto(static_cast<int>(i), record[i]);
+            const auto *key = std::get_if<std::int64_t>(&record[fieldIndex(Field::KeyInd)]);
+            if (!key)
+                continue; // KeyInd is the row's id: always a whole number
+            if (const auto *text = std::get_if<std::string>(&record[fieldIndex(Field::KeyTxt)]))
+                textBytes += text->size();
+            if (m_observer)
+                m_observer(*key);
+            records.emplace_back(*key, std::move(record));
+            continue;
+        }
+        case Statement::Step::Done:
+            m_children.reset();
+            return records;
+        case Statement::Step::Error:
+            failFrom(m_children);
+            m_children.reset();
+            return {};
+        }
+    }
+    m_children.reset();
+    return records;
+}
+
+void TreeCursor::positionOnRecord(std::int64_t key, Record record)
+{
+    m_row = std::move(record);
+    m_current = key;
 }
 
 bool TreeCursor::updateEach(std::span<const std::int32_t> keys, Field f, const Value &value)

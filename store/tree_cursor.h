@@ -75,6 +75,23 @@ public:
     // be read (lastError() says which).
     std::vector<std::pair<std::int64_t, Value>> childLinks(std::int32_t parent);
 
+    // A whole record as the cursor reads it, fields in kTreeColumns order.
+    using Record = std::array<Value, kFieldCount>;
+
+    // The records whose KeyPar is parent, whole, as positionOn reads them,
+    // each with its key, in one pass over "ParNxt": what a walk along an open
+    // item's child chain reads, without a lookup per child. At most `limit`
+    // records and, past the first, no more than textBudget bytes of text in
+    // all: the rest is left for positionOn. The cursor does not move. Empty
+    // when there are none or the file could not be read (lastError() says).
+    std::vector<std::pair<std::int64_t, Record>> childRecords(std::int32_t parent, std::size_t limit,
+                                                              std::size_t textBudget);
+    // Makes current a record childRecords read, as positionOn(key) would
+    // have read it. Only inside the read transaction that read it, with
+    // nothing written since: otherwise the record may no longer be the
+    // file's.
+    void positionOnRecord(std::int64_t key, Record record);
+
     // The first and the last record in the current index's order.
     bool moveFirst();
     bool moveLast();
@@ -136,7 +153,7 @@ private:
     std::shared_ptr<Connection> m_connection;
     Index m_index = ByKeyInd;
     std::optional<std::int64_t> m_current;
-    std::array<Value, kFieldCount> m_row{};
+    Record m_row{};
 
     Statement m_byKey;
     Statement m_seekSelected;
@@ -146,6 +163,7 @@ private:
     std::array<Statement, IndexCount> m_last;
     Statement m_insert;
     Statement m_childLinks;
+    Statement m_children;
     std::map<std::string, Statement> m_updates; // by the list of fields, one letter each
     std::array<Statement, kFieldCount> m_updateEach; // by field, prepared on first use
     std::string m_error;

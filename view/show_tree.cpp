@@ -10,6 +10,8 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 #include <unordered_set>
 #include <vector>
 
@@ -80,6 +82,15 @@ private:
     std::vector<bool> m_bits;
     std::unordered_set<std::int32_t> m_others;
 };
+
+// A batch of an item's children holds at most this many records and, past
+// the first, this much text: a rebuild's memory does not grow with the
+// number of siblings, nor with their texts.
+constexpr std::size_t kBatchRecords = 4096;
+constexpr std::size_t kBatchTextBytes = 4u << 20;
+// And all batches held at once (one per open level of the walk's path) at
+// most this many records.
+constexpr std::size_t kBufferedRecords = 16384;
 
 // A link read as a key; an empty or unreadable link counts as none.
 std::int32_t link(Field f)
@@ -158,9 +169,15 @@ void ShowBranch(std::int32_t start)
     // read again; keeping it saves re-reading every ancestor on the way up.
     // Together with the set of items reached, broken links can neither loop
     // nor lead the climb astray.
+    //
+    // An open item with more than one child has its children read in one
+    // pass (as many as a batch holds) when the walk reaches its second one;
+    // a child the batch lacks (the links name an item of another parent, or
+    // the batch was full) is read by itself, as every item once was.
     struct Ancestor {
         std::int32_t key;
         std::int32_t next;
+        std::vector<std::pair<std::int64_t, store::TreeCursor::Record>> children; // by key; may be empty
     };
     KeySet reached;
     reached.insert(start);
@@ -171,14 +188,40 @@ void ShowBranch(std::int32_t start)
     std::int32_t climbedNext = 0;
 
     enum class State { Descend, Next, Climb, Done };
+    // Makes item k current: from its parent's batch when the batch has it.
+    auto positionOn = [&](std::int32_t k) {
+        if (!path.empty()) {
+            auto &children = path.back().children;
+            const auto at = std::lower_bound(children.begin(), children.end(), k,
+                                             [](const auto &record, std::int64_t key) { return record.first < key; });
+            if (at != children.end() && at->first == k) {
+                rsTree.positionOnRecord(k, std::move(at->second)); // each item is visited once
+                return;
+            }
+        }
+        rsTree.positionOn(k);
+    };
     // Shows item k and picks the state that follows it.
     auto visit = [&](std::int32_t k) {
         reached.insert(k);
         current = k;
         climbed = false;
-        if (!ShowItem(k))
+        positionOn(k);
+        if (!ShowCurrentItem())
             return State::Next; // no node: nothing below it can be placed
         return closeIfCollapsed(k) ? State::Next : State::Descend;
+    };
+    // Reads the children of the item whose first child was just shown, when
+    // it has more.
+    std::size_t buffered = 0; // records in the batches on the path
+    auto readSiblingsOfFirstChild = [&]() {
+        if (link(Field::KeyNxt) == 0 || buffered >= kBufferedRecords)
+            return;
+        auto records = rsTree.childRecords(path.back().key, std::min(kBatchRecords, kBufferedRecords - buffered),
+                                           kBatchTextBytes);
+        std::sort(records.begin(), records.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        buffered += records.size();
+        path.back().children = std::move(records);
     };
 
     State state = State::Descend;
@@ -189,8 +232,9 @@ void ShowBranch(std::int32_t start)
             if (child == 0 || reached.contains(child)) {
                 state = current == start ? State::Done : State::Next;
             } else {
-                path.push_back({current, current == start ? 0 : link(Field::KeyNxt)});
+                path.push_back({current, current == start ? 0 : link(Field::KeyNxt), {}});
                 state = visit(child);
+                readSiblingsOfFirstChild(); // the cursor stays on the first child
             }
             break;
         }
@@ -209,6 +253,7 @@ void ShowBranch(std::int32_t start)
                 current = path.back().key;
                 climbed = true;
                 climbedNext = path.back().next;
+                buffered -= path.back().children.size();
                 path.pop_back();
                 state = State::Next;
             }
@@ -222,6 +267,11 @@ void ShowBranch(std::int32_t start)
 bool ShowItem(std::int32_t k)
 {
     rsTree.positionOn(k);
+    return ShowCurrentItem();
+}
+
+bool ShowCurrentItem()
+{
     // Empty unless the item has a text (Null shows empty).
     std::string number;
     std::string_view text;

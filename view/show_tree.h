@@ -32,5 +32,7 @@ void ShowBranch(std::int32_t start);
 // and, if it is the selected item, selected and red. Leaves the cursor on k.
 // False when the node could not be added (its settings are then dropped).
 bool ShowItem(std::int32_t k);
+// The same for the cursor's current record, wherever the walk read it from.
+bool ShowCurrentItem();
 
 } // namespace modTree
