@@ -78,28 +78,37 @@ void BM_Rebuild(benchmark::State &state)
     closeWindow(window);
 }
 
-// The same records read through the cursor in the same order, nothing shown.
+// The same records read through the cursor, nothing shown: an open item's
+// children in one pass (as a batch holds them), an only child by key.
 void BM_RebuildFloorStore(benchmark::State &state)
 {
     const Shape shape = shapeOf(state);
     auto window = openWindow(shape, static_cast<int>(state.range(1)));
-    std::vector<std::int32_t> keys;
-    for (int r = 0; r < window->TreeV->model()->rowCount(); ++r) {
-        const auto key = modTree::ItemOf(window->TreeV->nodeAt(window->TreeV->model()->index(r, 0)).nodeKey());
-        if (key)
-            keys.push_back(*key);
+    struct Parent {
+        std::int32_t key;
+        std::int32_t onlyChild; // 0: more than one
+    };
+    std::vector<Parent> parents;
+    const auto tops = window->TreeV->topLevelNodes();
+    std::vector<toolkit::TreeNode> pending(tops.begin(), tops.end());
+    while (!pending.empty()) { // without recursion: the deep shape is one long chain
+        const toolkit::TreeNode n = pending.back();
+        pending.pop_back();
+        const auto kids = n.children();
+        const auto key = modTree::ItemOf(n.nodeKey());
+        if (key && !kids.isEmpty())
+            parents.push_back({*key, kids.size() == 1 ? modTree::ItemOf(kids.front().nodeKey()).value_or(0) : 0});
+        pending.insert(pending.end(), kids.begin(), kids.end());
     }
     auto &rs = modBase::rsTree;
     for (auto _ : state) {
         store::TransactionScope reading(rs.connection(), store::TransactionScope::Kind::Read);
-        for (const std::int32_t k : keys) {
-            rs.positionOn(k);
-            benchmark::DoNotOptimize(rs.text(store::Field::KeyTxt));
-            benchmark::DoNotOptimize(rs.key(store::Field::KeyPar));
-            benchmark::DoNotOptimize(rs.key(store::Field::KeyChi));
-            benchmark::DoNotOptimize(rs.key(store::Field::KeyNxt));
-            benchmark::DoNotOptimize(rs.flag(store::Field::Expand));
-            benchmark::DoNotOptimize(rs.flag(store::Field::KeySel));
+        rs.positionOn(store::kRootKey);
+        for (const Parent &p : parents) {
+            if (p.onlyChild != 0)
+                benchmark::DoNotOptimize(rs.positionOn(p.onlyChild));
+            else
+                benchmark::DoNotOptimize(rs.childRecords(p.key, 4096, 4u << 20));
         }
     }
     state.SetLabel(bench::shapeName(shape));
@@ -160,6 +169,34 @@ void rebuildSizes(benchmark::internal::Benchmark *b)
 BENCHMARK(BM_Rebuild)->Apply(rebuildSizes);
 BENCHMARK(BM_RebuildFloorStore)->Apply(rebuildSizes);
 BENCHMARK(BM_RebuildFloorTree)->Apply(rebuildSizes);
+
+// The floor of anything that shows a long text: SQLite reading it once, by
+// key, through a prepared statement of its own.
+void BM_ReadTextOnce(benchmark::State &state)
+{
+    const Shape shape = shapeOf(state);
+    const std::string path = bench::storeFolder(shape, 1000) + "/dbPro.mdb";
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *read = nullptr;
+    sqlite3_prepare_v2(db, "SELECT KeyTxt FROM TbTree WHERE KeyInd = ?1", -1, &read, nullptr);
+    for (auto _ : state) {
+        sqlite3_bind_int(read, 1, bench::middleKey(shape, 1000));
+        if (sqlite3_step(read) == SQLITE_ROW) {
+            const unsigned char *text = sqlite3_column_text(read, 0);
+            benchmark::DoNotOptimize(text ? text[sqlite3_column_bytes(read, 0) - 1] : 0);
+        }
+        sqlite3_reset(read);
+    }
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    state.SetLabel(bench::shapeName(shape));
+}
+
+BENCHMARK(BM_ReadTextOnce)
+    ->Args({static_cast<int>(Shape::Broad)})
+    ->Args({static_cast<int>(Shape::LongText)})
+    ->Unit(benchmark::kMillisecond);
 
 // What a screen reader reads of the selected row: its accessible name.
 void BM_AccessibleName(benchmark::State &state)

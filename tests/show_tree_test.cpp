@@ -256,6 +256,41 @@ TEST_F(ShowTreeTest, ThousandsOfItemsBroadAndDeep)
     EXPECT_EQ(depth, 2001);
 }
 
+// Siblings are read a batch at a time: the view must be the one the chain
+// gives, however the keys lie, past the end of a batch, and with records that
+// name the parent without being in its chain (read, never shown) or are in
+// the chain while naming another parent (shown under that one).
+TEST_F(ShowTreeTest, SiblingsReadInBatchesShowAsTheChainSays)
+{
+    constexpr int kChildren = 5000; // more than a batch holds
+    std::vector<Item> items{{1, 0}};
+    std::vector<std::int32_t> chain;
+    for (int i = 0; i < kChildren; ++i) {
+        const std::int32_t key = 2 + (i * 7919) % kChildren; // keys out of chain order
+        chain.push_back(key);
+        items.push_back({key, 1, i == 0, "child " + std::to_string(key), i == 2500});
+    }
+    items.push_back({9001, chain[0], false, "below the first"});
+    store.create(items);
+    const std::int32_t moved = chain[3000];
+    store.exec("UPDATE TbTree SET KeyPar = " + std::to_string(chain[0]) + " WHERE KeyInd = " + std::to_string(moved)
+               + "; INSERT INTO TbTree (KeyInd, KeyPar, KeyTxt) VALUES (9002, 1, 'stray')");
+    startOnStore();
+
+    Lines expected{">1K 'корень' +"};
+    auto line = [](std::int32_t parent, std::int32_t key) {
+        return std::to_string(parent) + "K>" + std::to_string(key) + "K 'child " + std::to_string(key) + "'";
+    };
+    expected.push_back(line(1, chain[0]) + " +");
+    expected.push_back(std::to_string(chain[0]) + "K>9001K 'below the first'");
+    expected.push_back(line(chain[0], moved));
+    for (int i = 1; i < kChildren; ++i) {
+        if (chain[i] != moved)
+            expected.push_back(line(1, chain[i]) + (i == 2500 ? " * #FF0000" : ""));
+    }
+    EXPECT_EQ(view(), expected);
+}
+
 TEST_F(ShowTreeTest, ASlowRebuildIsFollowedByOneUnderTheBusyCursor)
 {
     start(kExample);

@@ -569,6 +569,38 @@ TEST_F(TreeCursorTest, ChildLinksAreEveryChildWithItsNextLinkAsStored)
     EXPECT_EQ(cur.key(Field::KeyInd), 9) << "the cursor moved";
 }
 
+TEST_F(TreeCursorTest, ChildRecordsAreWholeRecordsWithinTheirLimits)
+{
+    createWithGaps(ts); // root 1: 2 (9), 5
+    ts.exec("UPDATE TbTree SET KeyTxt = 'x' || KeyInd WHERE KeyPar = 1;"
+            "INSERT INTO TbTree (KeyInd, KeyPar, KeyTxt) VALUES (12, 1, zeroblob(300)), (13, 1, 'after the long one')");
+    openCursor();
+    ASSERT_TRUE(cur.positionOn(9));
+    std::vector<std::int64_t> observed;
+    cur.setLoadObserver([&](std::int64_t key) { observed.push_back(key); });
+    auto all = cur.childRecords(1, 100, 1u << 20);
+    std::sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(observed.size(), 4u) << "every record read is reported";
+    EXPECT_EQ(cur.key(Field::KeyInd), 9) << "the cursor moved";
+    for (auto &[key, record] : all) {
+        // Exactly what positionOn reads.
+        ASSERT_TRUE(cur.positionOn(static_cast<std::int32_t>(key)));
+        for (std::size_t i = 0; i < store::kFieldCount; ++i)
+            EXPECT_EQ(record[i], *cur.field(static_cast<Field>(i))) << key << " field " << i;
+        const auto text = cur.text(Field::KeyTxt);
+        ASSERT_TRUE(cur.positionOn(9));
+        cur.positionOnRecord(key, record);
+        EXPECT_EQ(cur.key(Field::KeyInd), key);
+        EXPECT_EQ(cur.text(Field::KeyTxt), text);
+    }
+    cur.setLoadObserver({});
+    EXPECT_EQ(cur.childRecords(1, 2, 1u << 20).size(), 2u) << "no more records than the limit";
+    EXPECT_LE(cur.childRecords(1, 100, 10).size(), 3u) << "no more text than the budget, past the first record";
+    EXPECT_EQ(cur.childRecords(1, 100, 0).size(), 1u) << "the first record, whatever its text";
+    EXPECT_TRUE(cur.childRecords(9, 100, 1u << 20).empty());
+}
+
 TEST_F(TreeCursorTest, UpdateEachWritesTheListedRecordsOnlyAndKeepsTheCurrentOneTrue)
 {
     createWithGaps(ts);
