@@ -357,9 +357,10 @@ constexpr bool namesAreKnown(std::string_view sql)
 
 constexpr bool allNamesKnown()
 {
-    const std::string_view texts[] = {kSchema,     kSelectRow,      kSelectChildren, kSeekParNxt,     kSeekSelected,  kSeekFree,
-                                      kInsertKey,  kChildLinks, kCheckRead, kReadAll, kInsertWholeItem,      kSelectCommands, kInsertCommand, kJournalDelete,
-                                      kSynchronousFull, kDataVersion, kBegin,     kBeginImmediate, kCommit,        kRollback};
+    const std::string_view texts[] = {
+        kSchema,         kSelectRow,      kSelectChildren, kSeekParNxt,  kSeekSelected,    kSeekFree, kInsertKey,
+        kChildLinks,     kCheckRead,      kReadAll,        kInsertWholeItem, kSelectCommands, kInsertCommand,
+        kJournalDelete,  kSynchronousFull, kDataVersion,   kBegin,       kBeginImmediate,  kCommit,   kRollback};
     for (const auto text : texts)
         if (!namesAreKnown(text))
             return false;

@@ -79,7 +79,8 @@ TEST(TreeStorage, KeyIndexFindsEveryKeyOfAnyPattern)
         {"two suffixes of each number", [](int i) { return (std::uint64_t(i / 2) << 16) | (i % 2 ? 'S' : 'K'); }},
         {"negative numbers", [](int i) { return (std::uint64_t(-i - 1) << 16) | 'K'; }},
         {"far apart", [](int i) { return (std::uint64_t(i) << 36) | 'K'; }},
-        {"a far number before the near ones", [](int i) { return (std::uint64_t(i == 0 ? 60000 : i - 1) << 16) | 'K'; }},
+        {"a far number before the near ones",
+         [](int i) { return (std::uint64_t(i == 0 ? 60000 : i - 1) << 16) | 'K'; }},
         {"five suffixes", [](int i) { return (std::uint64_t(i / 5) << 16) | ('A' + i % 5); }},
     };
     for (const Case &c : cases) {

@@ -177,7 +177,10 @@ void ShowBranch(std::int32_t start)
     struct Ancestor {
         std::int32_t key;
         std::int32_t next;
-        std::vector<std::pair<std::int64_t, store::TreeCursor::Record>> children; // by key; may be empty
+        // Its children read in one pass, and where each key is among them
+        // (sorted by key: a record is ten values, too big to sort itself).
+        std::vector<std::pair<std::int64_t, store::TreeCursor::Record>> children;
+        std::vector<std::pair<std::int64_t, std::uint32_t>> byKey;
     };
     KeySet reached;
     reached.insert(start);
@@ -191,11 +194,12 @@ void ShowBranch(std::int32_t start)
     // Makes item k current: from its parent's batch when the batch has it.
     auto positionOn = [&](std::int32_t k) {
         if (!path.empty()) {
-            auto &children = path.back().children;
-            const auto at = std::lower_bound(children.begin(), children.end(), k,
-                                             [](const auto &record, std::int64_t key) { return record.first < key; });
-            if (at != children.end() && at->first == k) {
-                rsTree.positionOnRecord(k, std::move(at->second)); // each item is visited once
+            Ancestor &parent = path.back();
+            const auto at = std::lower_bound(parent.byKey.begin(), parent.byKey.end(),
+                                             std::pair<std::int64_t, std::uint32_t>(k, 0));
+            if (at != parent.byKey.end() && at->first == k) {
+                // Each item is visited once: its record can be moved out.
+                rsTree.positionOnRecord(k, std::move(parent.children[at->second].second));
                 return;
             }
         }
@@ -217,11 +221,14 @@ void ShowBranch(std::int32_t start)
     auto readSiblingsOfFirstChild = [&]() {
         if (link(Field::KeyNxt) == 0 || buffered >= kBufferedRecords)
             return;
-        auto records = rsTree.childRecords(path.back().key, std::min(kBatchRecords, kBufferedRecords - buffered),
-                                           kBatchTextBytes);
-        std::sort(records.begin(), records.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-        buffered += records.size();
-        path.back().children = std::move(records);
+        Ancestor &parent = path.back();
+        parent.children = rsTree.childRecords(parent.key, std::min(kBatchRecords, kBufferedRecords - buffered),
+                                              kBatchTextBytes);
+        parent.byKey.reserve(parent.children.size());
+        for (std::uint32_t i = 0; i < parent.children.size(); ++i)
+            parent.byKey.emplace_back(parent.children[i].first, i);
+        std::sort(parent.byKey.begin(), parent.byKey.end());
+        buffered += parent.children.size();
     };
 
     State state = State::Descend;
@@ -232,7 +239,7 @@ void ShowBranch(std::int32_t start)
             if (child == 0 || reached.contains(child)) {
                 state = current == start ? State::Done : State::Next;
             } else {
-                path.push_back({current, current == start ? 0 : link(Field::KeyNxt), {}});
+                path.push_back({current, current == start ? 0 : link(Field::KeyNxt), {}, {}});
                 state = visit(child);
                 readSiblingsOfFirstChild(); // the cursor stays on the first child
             }
