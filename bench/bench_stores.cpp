@@ -138,7 +138,7 @@ std::string textOf(Shape shape, int items, int key)
 
 void forEachShown(Shape shape, int items, const std::function<void(const ShownItem &)> &shown)
 {
-    if (shape == Shape::Hidden || shape == Shape::OpenTops)
+    if (shape == Shape::OpenTops)
         return;
     shown({0, 1, true});
     if (shape == Shape::Deep) {
@@ -147,14 +147,17 @@ void forEachShown(Shape shape, int items, const std::function<void(const ShownIt
         return;
     }
     // As rowsFor() lays the groups out: keys in display order.
-    const int groups = shape == Shape::Groups ? 1000 : (items + 99) / 100;
+    const int groups = shape == Shape::Groups || shape == Shape::Hidden ? 1000 : (items + 99) / 100;
     const int perGroup = items / groups;
     int key = 2;
     for (int g = 0; g < groups && key <= items + 1; ++g) {
         const int top = key++;
-        shown({1, top, true});
-        for (int c = 1; c < perGroup && key <= items + 1; ++c)
-            shown({top, key++, false});
+        const bool open = shape != Shape::Hidden;
+        shown({1, top, open});
+        for (int c = 1; c < perGroup && key <= items + 1; ++c, ++key) {
+            if (open)
+                shown({top, key, false});
+        }
     }
 }
 

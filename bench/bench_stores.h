@@ -25,7 +25,8 @@ struct ShownItem {
 
 // Calls shown with every item a store of the shape shows, in display order,
 // root first, working it out as it goes (no list of a million rows to hold);
-// Hidden and OpenTops are not listed. And the text of item key.
+// for Hidden the closed top-level items (not their placeholders), for
+// OpenTops nothing. And the text of item key.
 void forEachShown(Shape shape, int items, const std::function<void(const ShownItem &)> &shown);
 std::string textOf(Shape shape, int items, int key);
 

@@ -74,22 +74,25 @@ for shape_id, shape in ((0, "broad"), (1, "deep")):  # Shape in bench/bench_stor
 
 # The start-ups compared with each other run in turns, so drift in the
 # machine's load falls on all of them alike.
-runs = {key: [] for key in ("1k", "1m", "2k")}
+runs = {key: [] for key in ("1k", "1m", "2k", "1m store", "2k store")}
 for _ in range(15):
     runs["1k"].append(probe("broad", 1000, 1))
     runs["1m"].append(probe("hidden", 1000000, 1))
     runs["2k"].append(probe("hidden", 2000, 1))
+    runs["1m store"].append(probe("hidden", 1000000, 1, "store"))
+    runs["2k store"].append(probe("hidden", 2000, 1, "store"))
 med = lambda key, i: statistics.median(r[i] for r in runs[key])
 s1k, w1k = med("1k", 0), med("1k", 1)
 s1m, w1m = med("1m", 0), med("1m", 1)
 s2k, w2k = med("2k", 0), med("2k", 1)
+pages = med("1m store", 0) - med("2k store", 0)
 s100k, w100k, rss100k, n100k = probe("broad", 100000, 5)
 _, _, rss1k, n1k = probe("broad", 1000, 3)
 row("start-up, 1,000 shown (process start to window shown)", f"{w1k:.0f} ms (from main: {s1k:.0f} ms)",
     f"in-process {ms('BM_StartUp/0/1000'):.1f} ms", "–", True)
 row("start-up, 1,000,000 items, 1,000 shown", f"{w1m:.0f} ms (from main: {s1m:.0f} ms)",
-    f"in-process {ms('BM_StartUp/2/1000000'):.1f} ms", f"≤ 1.1 × {w1k:.0f} ms = {1.1 * w1k:.0f} ms",
-    w1m <= 1.1 * w1k)
+    f"in-process {ms('BM_StartUp/2/1000000'):.1f} ms; SQLite alone reads the 1,000 rows {pages:.1f} ms slower "
+    f"from the large file than from a small one", f"≤ 1.1 × {w1k:.0f} ms = {1.1 * w1k:.0f} ms", w1m <= 1.1 * w1k)
 row("start-up, 2,000 items, the same 1,000 shown", f"{w2k:.0f} ms (from main: {s2k:.0f} ms)",
     "the 1,000,000-item view over a small file", f"1,000,000 items: {w1m / w2k:.2f} ×", True)
 # Whole processes: the program, then its two floors on the same rows, in

@@ -977,6 +977,11 @@ void KeyedTree::selectionChanged(const QItemSelection &selected, const QItemSele
         announceRow(this, QAccessible::SelectionRemove, before.row());
 }
 
+void KeyedTree::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
 void KeyedTree::resizeEvent(QResizeEvent *event)
 {
     QListView::resizeEvent(event);

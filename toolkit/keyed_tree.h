@@ -143,6 +143,10 @@ protected:
     // focus only while the view has the focus.
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    // Every row is one size whatever its data: a change repaints the row and
+    // never lays the list out again, as QListView's version would.
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
 
 private:
     friend class TreeNode;
