@@ -121,14 +121,17 @@ for what, shape, items, runs, limit_s, limit_mb in (("100,000 items, all open", 
 lt = whole("longtext", 1000, 7)
 ord_ = whole("broad", 1000, 7)
 once = lt["store"][0] - ord_["store"][0]  # a fresh process, as at start-up
+held = lt["tree"][0] - ord_["tree"][0]
 row("start-up, 1,000 shown, one text of 10 MB", f"{lt[None][0]:.0f} ms",
-    f"1,000 ordinary items {ord_[None][0]:.0f} ms; reading the text once {once:.0f} ms",
-    f"≤ {ord_[None][0]:.0f} + {once:.0f} ms", lt[None][0] <= ord_[None][0] + once)
+    f"1,000 ordinary items {ord_[None][0]:.0f} ms; reading the text once {once:.0f} ms; "
+    f"the tree alone takes the text in {held:.0f} ms", f"≤ {ord_[None][0]:.0f} + {once:.0f} ms",
+    lt[None][0] <= ord_[None][0] + once)
 r_lt, r_ord = ms("BM_Rebuild/5/1000"), ms("BM_Rebuild/0/1000")
 once = ms("BM_ReadTextOnce/5")
+held = ms("BM_RebuildFloorTree/5/1000") - ms("BM_RebuildFloorTree/0/1000")
 row("rebuild (a refresh), 1,000 shown, one text of 10 MB", f"{r_lt:.1f} ms",
-    f"1,000 ordinary items {r_ord:.1f} ms; reading the text once {once:.1f} ms",
-    f"≤ {r_ord:.1f} + {once:.1f} ms", r_lt <= r_ord + once)
+    f"1,000 ordinary items {r_ord:.1f} ms; reading the text once {once:.1f} ms; "
+    f"the tree alone takes the text in {held:.1f} ms", f"≤ {r_ord:.1f} + {once:.1f} ms", r_lt <= r_ord + once)
 a_lt = f["BM_AccessibleName/5"]["real_time"]
 a_ord = f["BM_AccessibleName/0"]["real_time"]
 row("accessible name of the 10 MB item", f"{a_lt:.2f} µs", f"an ordinary item {a_ord:.2f} µs", "no stall (≤ 1 ms)",
