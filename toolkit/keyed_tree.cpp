@@ -80,21 +80,24 @@ QString NodeKey::toString() const
 class KeyedTreeModel : public QAbstractItemModel {
 public:
     struct Node {
-        std::uint64_t key = 0; // NodeKey::packed()
-        storage::Texts::Span text;
+        std::uint32_t keyLow = 0; // NodeKey::packed(), in two halves: no
+        std::uint32_t keyHigh = 0; // eight-byte alignment to pad the node
+        storage::Texts::Place text = storage::Texts::kEmpty;
         int parent = -1; // -1: top level
-        int firstChild = -1;
+        // Children are a ring: the last child's next sibling is the first.
         int lastChild = -1;
-        int nextSibling = -1;
+        int nextSibling = -1; // -1 for a top-level node
         int row = -1; // row on screen; -1 while hidden (or inside a batch)
         std::uint32_t depth : 31 = 0;
         std::uint32_t expanded : 1 = 0;
 
-        bool hasChildren() const { return firstChild >= 0; }
+        std::uint64_t key() const { return (std::uint64_t{keyHigh} << 32) | keyLow; }
+        bool hasChildren() const { return lastChild >= 0; }
     };
+    static_assert(sizeof(Node) == 32);
     struct KeyOfNode {
         const storage::Blocks<Node> *nodes;
-        std::uint64_t operator()(int id) const { return (*nodes)[static_cast<std::size_t>(id)].key; }
+        std::uint64_t operator()(int id) const { return (*nodes)[static_cast<std::size_t>(id)].key(); }
     };
 
     storage::Blocks<Node> nodes;
@@ -117,6 +120,13 @@ public:
     Node &node(int id) { return nodes[static_cast<std::size_t>(id)]; }
     const Node &node(int id) const { return nodes[static_cast<std::size_t>(id)]; }
     int count() const { return static_cast<int>(nodes.size()); }
+    int firstChild(int id) const { return node(id).hasChildren() ? node(node(id).lastChild).nextSibling : -1; }
+    // The next child of the same parent; -1 after the last (or for a top-level node).
+    int nextSibling(int id) const
+    {
+        const int parent = node(id).parent;
+        return parent < 0 || node(parent).lastChild == id ? -1 : node(id).nextSibling;
+    }
 
     std::string_view utf8(int id) const { return texts.view(node(id).text); }
 
@@ -242,7 +252,8 @@ public:
     {
         const int id = count();
         Node n;
-        n.key = key.packed();
+        n.keyLow = static_cast<std::uint32_t>(key.packed());
+        n.keyHigh = static_cast<std::uint32_t>(key.packed() >> 32);
         n.parent = parent;
         n.depth = parent < 0 ? 0 : node(parent).depth + 1;
         n.text = texts.append(utf8);
@@ -252,13 +263,16 @@ public:
             top.push_back(id);
         } else {
             Node &p = node(parent);
-            if (p.lastChild < 0)
-                p.firstChild = id;
-            else
+            Node &added = node(id);
+            if (p.lastChild < 0) {
+                added.nextSibling = id;
+            } else {
+                added.nextSibling = node(p.lastChild).nextSibling;
                 node(p.lastChild).nextSibling = id;
+            }
             p.lastChild = id;
         }
-        byKey.insert(n.key, id);
+        byKey.insert(key.packed(), id);
         return id;
     }
 
@@ -272,7 +286,7 @@ public:
                 for (const int t : top)
                     places[t] = ++place;
             } else {
-                for (int c = node(parent).firstChild; c >= 0; c = node(c).nextSibling)
+                for (int c = firstChild(parent); c >= 0; c = nextSibling(c))
                     places[c] = ++place;
             }
         }
@@ -294,17 +308,17 @@ public:
     {
         if (!node(id).expanded)
             return;
-        std::vector<int> next{node(id).firstChild}; // the next node to show at each open level
+        std::vector<int> next{firstChild(id)}; // the next node to show at each open level
         while (!next.empty()) {
             const int at = next.back();
             if (at < 0) {
                 next.pop_back();
                 continue;
             }
-            next.back() = node(at).nextSibling;
+            next.back() = nextSibling(at);
             out.push_back(at);
             if (node(at).expanded && node(at).hasChildren())
-                next.push_back(node(at).firstChild);
+                next.push_back(firstChild(at));
         }
     }
 
@@ -458,13 +472,13 @@ bool TreeNode::isValid() const
 std::optional<NodeKey> TreeNode::nodeKey() const
 {
     const auto *m = model();
-    return m ? std::optional(NodeKey::unpacked(m->node(m_id).key)) : std::nullopt;
+    return m ? std::optional(NodeKey::unpacked(m->node(m_id).key())) : std::nullopt;
 }
 
 QString TreeNode::key() const
 {
     const auto *m = model();
-    return m ? NodeKey::unpacked(m->node(m_id).key).toString() : QString();
+    return m ? NodeKey::unpacked(m->node(m_id).key()).toString() : QString();
 }
 
 QString TreeNode::text() const
@@ -532,9 +546,9 @@ bool TreeNode::setForeColor(int bgr) const
 TreeNode TreeNode::firstChild() const
 {
     const auto *m = model();
-    if (!m || m->node(m_id).firstChild < 0)
+    if (!m || !m->node(m_id).hasChildren())
         return {};
-    return m_tree->handle(m->node(m_id).firstChild);
+    return m_tree->handle(m->firstChild(m_id));
 }
 
 TreeNode TreeNode::parent() const
@@ -561,7 +575,7 @@ QList<TreeNode> TreeNode::children() const
 {
     QList<TreeNode> list;
     if (const auto *m = model()) {
-        for (int id = m->node(m_id).firstChild; id >= 0; id = m->node(id).nextSibling)
+        for (int id = m->firstChild(m_id); id >= 0; id = m->nextSibling(id))
             list.append(m_tree->handle(id));
     }
     return list;
@@ -644,7 +658,7 @@ TreeNode KeyedTree::addNode(int parent, NodeKey key, std::string_view utf8Text)
         } else if (m_model->node(parent).row >= 0) {
             if (m_model->node(parent).expanded)
                 m_model->insertRows(m_model->subtreeEnd(parent), {id});
-            else if (m_model->node(parent).firstChild == id)
+            else if (m_model->firstChild(parent) == id)
                 repaintArrow(parent); // it has an arrow now
         }
         fitContentWidth();

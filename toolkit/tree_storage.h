@@ -48,77 +48,82 @@ private:
 
 // UTF-8 texts in blocks of a megabyte; a text of more than a quarter of a
 // block gets a block of its own, so a ten-megabyte text costs its size once.
-// A text is named by a 32-bit place (block and offset) and its size.
+// A text is named by a 32-bit place (block and offset) where its size stands,
+// in one byte for a short text, before its bytes: a node holds four bytes for
+// its text instead of eight.
 class Texts {
 public:
-    struct Span {
-        std::uint32_t at = 0;
-        std::uint32_t size = 0;
-    };
+    using Place = std::uint32_t;
+    static constexpr Place kEmpty = 0xFFFFFFFF; // an empty text takes no room
 
-    std::string_view view(Span s) const
+    std::string_view view(Place at) const
     {
-        if (s.size == 0)
+        if (at == kEmpty)
             return {};
-        return {m_blocks[s.at >> kOffsetBits].data.get() + (s.at & kOffsetMask), s.size};
+        const Block &b = m_blocks[at >> kOffsetBits];
+        const char *p = b.data.get() + (at & kOffsetMask);
+        std::uint32_t size = 0;
+        const int prefix = readSize(p, size);
+        return {p + prefix, size};
     }
 
-    // Stores text in place of old (a span this holds, or empty) and returns
+    // Stores text in place of old (a place this holds, or kEmpty) and returns
     // where it now is. A text typed keystroke by keystroke is rewritten where
     // it stands instead of piling up copies. Past four gigabytes of blocks a
     // text is stored empty.
-    Span replace(Span old, std::string_view text)
+    Place replace(Place old, std::string_view text)
     {
-        if (text.size() > std::numeric_limits<std::uint32_t>::max())
-            return {};
-        const auto size = static_cast<std::uint32_t>(text.size());
-        if (old.size > 0) {
-            Block &b = m_blocks[old.at >> kOffsetBits];
-            const std::uint32_t offset = old.at & kOffsetMask;
-            const bool last = offset + old.size == b.used;
-            if (b.own && size > b.capacity) {
+        if (old != kEmpty) {
+            Block &b = m_blocks[old >> kOffsetBits];
+            const std::uint32_t offset = old & kOffsetMask;
+            std::uint32_t oldSize = 0;
+            const std::uint64_t oldEntry = readSize(b.data.get() + offset, oldSize) + std::uint64_t{oldSize};
+            const bool last = offset + oldEntry == b.used;
+            if (text.empty()) {
+                if (last)
+                    b.used = offset;
+                return kEmpty;
+            }
+            const std::uint64_t entry = entrySize(text.size());
+            if (b.own && entry > b.capacity && entry <= kMaxEntry) {
                 // A long text being typed into: its block grows with room to
                 // spare, instead of a copy of the whole text a keystroke.
-                const std::uint32_t room = static_cast<std::uint32_t>(
-                    std::min<std::uint64_t>(std::numeric_limits<std::uint32_t>::max(), size + size / 4));
+                const auto room = static_cast<std::uint32_t>(std::min<std::uint64_t>(kMaxEntry, entry + entry / 4));
                 auto grown = std::make_unique_for_overwrite<char[]>(room);
-                std::memcpy(grown.get(), text.data(), size);
+                b.used = write(grown.get(), text);
                 b.data = std::move(grown);
                 b.capacity = room;
-                b.used = size;
-                return {old.at, size};
+                return old;
             }
-            if (size <= old.size || (last && offset + std::size_t{size} <= b.capacity)) {
-                if (size > 0)
-                    std::memmove(b.data.get() + offset, text.data(), size);
+            if (entry <= oldEntry || (last && offset + entry <= b.capacity)) {
+                const std::uint32_t end = offset + write(b.data.get() + offset, text);
                 if (last)
-                    b.used = offset + size;
-                return size == 0 ? Span{} : Span{old.at, size};
+                    b.used = end;
+                return old;
             }
         }
         return append(text);
     }
 
-    Span append(std::string_view text)
+    Place append(std::string_view text)
     {
-        if (text.empty() || text.size() > std::numeric_limits<std::uint32_t>::max())
-            return {};
-        const auto size = static_cast<std::uint32_t>(text.size());
+        const std::uint64_t entry = entrySize(text.size());
+        if (text.empty() || entry > kMaxEntry)
+            return kEmpty;
         Block *b = m_open < m_blocks.size() ? &m_blocks[m_open] : nullptr;
-        if (!b || b->capacity - b->used < size) {
+        if (!b || b->capacity - b->used < entry) {
             if (m_blocks.size() > kMaxBlocks)
-                return {};
-            const bool own = size > kBlockBytes / 4;
-            m_blocks.push_back({std::make_unique_for_overwrite<char[]>(own ? size : kBlockBytes), 0,
-                                own ? size : kBlockBytes, own});
+                return kEmpty;
+            const bool own = text.size() > kBlockBytes / 4;
+            const auto capacity = own ? static_cast<std::uint32_t>(entry) : kBlockBytes;
+            m_blocks.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity, own});
             b = &m_blocks.back();
             if (!own)
                 m_open = m_blocks.size() - 1;
         }
-        const Span s{static_cast<std::uint32_t>(((b - m_blocks.data()) << kOffsetBits) | b->used), size};
-        std::memcpy(b->data.get() + b->used, text.data(), size);
-        b->used += size;
-        return s;
+        const auto at = static_cast<Place>(((b - m_blocks.data()) << kOffsetBits) | b->used);
+        b->used += write(b->data.get() + b->used, text);
+        return at;
     }
 
     void clear()
@@ -140,7 +145,41 @@ private:
     static constexpr int kOffsetBits = 20;
     static constexpr std::uint32_t kOffsetMask = (1u << kOffsetBits) - 1;
     static constexpr std::uint32_t kBlockBytes = 1u << kOffsetBits;
-    static constexpr std::size_t kMaxBlocks = (std::size_t{1} << (32 - kOffsetBits)) - 1;
+    static constexpr std::size_t kMaxBlocks = (std::size_t{1} << (32 - kOffsetBits)) - 2;
+    static constexpr std::uint64_t kMaxEntry = std::numeric_limits<std::uint32_t>::max();
+
+    // The size in seven bits a byte, the high bit saying another follows.
+    static std::uint64_t entrySize(std::uint64_t size)
+    {
+        std::uint64_t prefix = 1;
+        for (std::uint64_t rest = size >> 7; rest != 0; rest >>= 7)
+            ++prefix;
+        return prefix + size;
+    }
+    static int readSize(const char *p, std::uint32_t &size)
+    {
+        size = 0;
+        int i = 0;
+        for (int shift = 0;; shift += 7, ++i) {
+            const auto byte = static_cast<unsigned char>(p[i]);
+            size |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return i + 1;
+        }
+    }
+    // Writes the entry at p; returns its length.
+    static std::uint32_t write(char *p, std::string_view text)
+    {
+        std::uint32_t i = 0;
+        auto size = static_cast<std::uint32_t>(text.size());
+        while (size >= 0x80) {
+            p[i++] = static_cast<char>((size & 0x7F) | 0x80);
+            size >>= 7;
+        }
+        p[i++] = static_cast<char>(size);
+        std::memcpy(p + i, text.data(), text.size());
+        return i + static_cast<std::uint32_t>(text.size());
+    }
 
     struct Block {
         std::unique_ptr<char[]> data;
