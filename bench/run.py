@@ -103,7 +103,9 @@ def whole(shape, items, runs):
     for _ in range(runs):
         for floor in got:
             got[floor].append(probe(shape, items, 1, floor))
-    return {floor: (statistics.median(r[1] for r in rs), max(r[2] for r in rs), rs[0][3]) for floor, rs in got.items()}
+    # (wall, peak MB, nodes, from main): the last leaves out what a floor makes ready before timing
+    return {floor: (statistics.median(r[1] for r in rs), max(r[2] for r in rs), rs[0][3],
+                    statistics.median(r[0] for r in rs)) for floor, rs in got.items()}
 
 
 empty_wall, _, empty_rss, _ = probe("groups", 0, 7)
@@ -111,7 +113,7 @@ for what, shape, items, runs, limit_s, limit_mb in (("100,000 items, all open", 
                                                      ("1,000,000 items (1,000 groups of 1,000), all open", "groups",
                                                       1000000, 3, 1.0, 120)):
     w = whole(shape, items, runs)
-    wall, rss, nodes = w[None]
+    wall, rss, nodes, _ = w[None]
     row(f"start-up, {what} (process start to window shown)",
         f"{wall / 1000:.2f} s ({wall / empty_wall:.0f} × an empty store's {empty_wall:.0f} ms), {rss:.0f} MB",
         f"SQLite alone {w['store'][0] / 1000:.2f} s; the tree alone {w['tree'][0] / 1000:.2f} s, "
@@ -120,12 +122,14 @@ for what, shape, items, runs, limit_s, limit_mb in (("100,000 items, all open", 
         f"≤ {limit_s} s, ≤ {limit_mb} MB", wall <= limit_s * 1000 and rss <= limit_mb)
 lt = whole("longtext", 1000, 7)
 ord_ = whole("broad", 1000, 7)
-once = lt["store"][0] - ord_["store"][0]  # a fresh process, as at start-up
-held = lt["tree"][0] - ord_["tree"][0]
-row("start-up, 1,000 shown, one text of 10 MB", f"{lt[None][0]:.0f} ms",
-    f"1,000 ordinary items {ord_[None][0]:.0f} ms; reading the text once {once:.0f} ms; "
-    f"the tree alone takes the text in {held:.0f} ms", f"≤ {ord_[None][0]:.0f} + {once:.0f} ms",
-    lt[None][0] <= ord_[None][0] + once)
+# From main to the shown window: the tree floor makes its ten megabytes
+# before timing, as the store has them ready on disk.
+once = lt["store"][3] - ord_["store"][3]  # a fresh process, as at start-up
+held = lt["tree"][3] - ord_["tree"][3]
+row("start-up, 1,000 shown, one text of 10 MB (from main)", f"{lt[None][3]:.0f} ms",
+    f"1,000 ordinary items {ord_[None][3]:.0f} ms; reading the text once {once:.0f} ms; "
+    f"the tree alone takes the text in {held:.0f} ms", f"≤ {ord_[None][3]:.0f} + {once:.0f} ms",
+    lt[None][3] <= ord_[None][3] + once)
 r_lt, r_ord = ms("BM_Rebuild/5/1000"), ms("BM_Rebuild/0/1000")
 once = ms("BM_ReadTextOnce/5")
 held = ms("BM_RebuildFloorTree/5/1000") - ms("BM_RebuildFloorTree/0/1000")
