@@ -291,6 +291,35 @@ TEST_F(ShowTreeTest, SiblingsReadInBatchesShowAsTheChainSays)
     EXPECT_EQ(view(), expected);
 }
 
+// Batches held down a deep path are capped in all: past the cap, siblings are
+// read by key, and the view is the same either way.
+TEST_F(ShowTreeTest, DeepLevelsOfManySiblingsShowWholePastTheBatchCap)
+{
+    constexpr int kLevels = 24;
+    constexpr int kSiblings = 1000; // 24,000 siblings on the path: more than the batches may hold
+    std::vector<Item> items{{1, 0}};
+    Lines expected{">1K 'корень' +"};
+    std::int32_t key = 2;
+    std::vector<Lines> after(kLevels); // each level's later siblings, shown once its open one is done
+    std::int32_t parent = 1;
+    for (int level = 0; level < kLevels; ++level) {
+        const std::int32_t open = key++;
+        items.push_back({open, parent, true, "open " + std::to_string(level)});
+        expected.push_back(std::to_string(parent) + "K>" + std::to_string(open) + "K 'open " + std::to_string(level)
+                           + "' +");
+        for (int i = 1; i < kSiblings; ++i, ++key) {
+            items.push_back({key, parent, false, "s" + std::to_string(key)});
+            after[level].push_back(std::to_string(parent) + "K>" + std::to_string(key) + "K 's" + std::to_string(key)
+                                   + "'");
+        }
+        parent = open;
+    }
+    for (int level = kLevels - 1; level >= 0; --level)
+        expected.insert(expected.end(), after[level].begin(), after[level].end());
+    start(items);
+    EXPECT_EQ(view(), expected);
+}
+
 TEST_F(ShowTreeTest, ASlowRebuildIsFollowedByOneUnderTheBusyCursor)
 {
     start(kExample);
