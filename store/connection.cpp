@@ -7,6 +7,10 @@
 
 namespace store {
 
+namespace {
+constexpr int kBusyTimeoutMs = 2000;
+} // namespace
+
 Connection::Connection(sqlite3 *db) : m_db(db) {}
 
 Connection::~Connection()
@@ -32,7 +36,7 @@ std::shared_ptr<Connection> Connection::open(const std::string &path, std::strin
     sqlite3_extended_result_codes(db, 1);
     // Another program may hold the file briefly; wait a little rather than
     // drop a keystroke.
-    sqlite3_busy_timeout(db, 2000);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     return std::shared_ptr<Connection>(new Connection(db));
 }
 
@@ -41,9 +45,53 @@ bool Connection::setDurable()
     return exec(sql::kJournalDelete) && exec(sql::kSynchronousFull);
 }
 
+std::string Connection::path() const
+{
+    const char *name = m_db ? sqlite3_db_filename(m_db, "main") : nullptr;
+    return name ? name : "";
+}
+
 bool Connection::isReadOnly() const
 {
     return sqlite3_db_readonly(m_db, "main") == 1;
+}
+
+Connection::Writability Connection::probeWrite(std::string *reason)
+{
+    if (!m_db || inTransaction())
+        return Writability::Unknown;
+    if (isReadOnly()) {
+        if (reason)
+            *reason = "the file may not be written";
+        return Writability::ReadOnly;
+    }
+    sqlite3_busy_timeout(m_db, 0);
+    int rc = sqlite3_exec(m_db, sql::kBeginImmediate, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(m_db, sql::kProbeWrite, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK && reason)
+            *reason = sqlite3_errmsg(m_db);
+        sqlite3_exec(m_db, sql::kRollback, nullptr, nullptr, nullptr);
+    } else if (reason) {
+        *reason = sqlite3_errmsg(m_db);
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    if (rc == SQLITE_READONLY_DIRECTORY)
+        rc = SQLITE_CANTOPEN;
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+        return Writability::Writable;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return Writability::ReadOnly;
+    case SQLITE_CANTOPEN:
+        // The journal beside the file could not be made.
+        if (reason)
+            *reason = "the journal cannot be created in the store's folder";
+        return Writability::ReadOnly;
+    default:
+        return Writability::Unknown;
+    }
 }
 
 std::int64_t Connection::changeCount() const

@@ -31,7 +31,20 @@ public:
     bool setDurable();
 
     sqlite3 *handle() const { return m_db; }
+    // The file's path as SQLite opened it; empty for none.
+    std::string path() const;
+    // Opened for reading only: asked so, or SQLite fell back to it because
+    // the file may not be written. Only a new connection can write it then.
     bool isReadOnly() const;
+
+    enum class Writability { Writable, ReadOnly, Unknown };
+    // Whether the file can be written now: a write to its header (and so to
+    // its journal) in a transaction of its own, rolled back at once, so the
+    // file stays byte for byte as it was. ReadOnly when the file or the
+    // journal's folder refuses it; Unknown when something else stops the try
+    // (another program holds the lock, a full disk), or inside a
+    // transaction. Waits for no lock. *reason says why it cannot write.
+    Writability probeWrite(std::string *reason);
     bool inTransaction() const;
     // Rows inserted, changed or deleted through this connection so far.
     std::int64_t changeCount() const;

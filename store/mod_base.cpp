@@ -49,12 +49,27 @@ OpenReport OpenBase(const std::string &directory)
         if (treeOpen || rsCmd.lastError() != rsTree.lastError())
             report.problems.push_back("table tbCmd: " + rsCmd.lastError());
     }
-    if (treeOpen) {
+    if (treeOpen)
         cnBase->setDurable();
-        if (cnBase->isReadOnly())
-            report.warning = "the store \"" + report.path + "\" is read-only; changes will not be kept";
-    }
     return report;
+}
+
+bool ReopenForWriting()
+{
+    const store::Connection *current = rsTree.connection();
+    if (!current || !current->isReadOnly())
+        return false;
+    const auto fresh = store::Connection::open(current->path(), nullptr);
+    if (!fresh || fresh->isReadOnly())
+        return false;
+    store::TreeCursor tree;
+    store::CommandCursor commands;
+    if (!tree.open(fresh) || !commands.open(fresh))
+        return false;
+    fresh->setDurable();
+    rsTree.open(fresh);
+    rsCmd.open(fresh);
+    return true;
 }
 
 } // namespace modBase

@@ -29,4 +29,11 @@ struct OpenReport {
 // is not written unless TbTree opened.
 OpenReport OpenBase(const std::string &directory);
 
+// Opens the store again, on a new connection, when SQLite opened it for
+// reading only (the file could not be written then) and it can be opened
+// for writing now; a connection that fell back to reading stays so. True
+// when both cursors are open on the new connection; false leaves them as
+// they were.
+bool ReopenForWriting();
+
 } // namespace modBase

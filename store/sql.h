@@ -293,6 +293,9 @@ inline constexpr const char *kBegin = "BEGIN";
 inline constexpr const char *kBeginImmediate = "BEGIN IMMEDIATE";
 inline constexpr const char *kCommit = "COMMIT";
 inline constexpr const char *kRollback = "ROLLBACK";
+// A write that touches only the file's header, for finding out whether the
+// file and its journal can be written; always rolled back.
+inline constexpr const char *kProbeWrite = "PRAGMA user_version = 0";
 
 // ---------------------------------------------------------------- checks
 
@@ -306,7 +309,7 @@ inline constexpr std::string_view kWords[] = {
     "LIMIT",  "DESC",   "AS",    "UNION",   "ALL",     "EXISTS",  "IN",     "INSERT",   "INTO",      "VALUES",
     "UPDATE", "SET",    "CREATE", "TABLE",  "INDEX",   "ON",      "INTEGER", "TEXT",    "DEFAULT",   "PRIMARY",
     "KEY",    "PRAGMA", "BEGIN", "IMMEDIATE", "COMMIT", "ROLLBACK", "min",   "rowid",   "journal_mode", "DELETE",
-    "synchronous", "FULL", "data_version", "k",  "Free",    "Other",  "json_each", "value",
+    "synchronous", "FULL", "data_version", "user_version", "k",  "Free",    "Other",  "json_each", "value",
 };
 
 constexpr bool isKnown(std::string_view word)
@@ -360,7 +363,7 @@ constexpr bool allNamesKnown()
     const std::string_view texts[] = {
         kSchema,         kSelectRow,      kSelectChildren, kSeekParNxt,  kSeekSelected,    kSeekFree, kInsertKey,
         kChildLinks,     kCheckRead,      kReadAll,        kInsertWholeItem, kSelectCommands, kInsertCommand,
-        kJournalDelete,  kSynchronousFull, kDataVersion,   kBegin,       kBeginImmediate,  kCommit,   kRollback};
+        kJournalDelete,  kSynchronousFull, kDataVersion,   kBegin,       kBeginImmediate,  kCommit,   kRollback, kProbeWrite};
     for (const auto text : texts)
         if (!namesAreKnown(text))
             return false;
