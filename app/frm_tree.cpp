@@ -7,6 +7,7 @@
 #include "toolkit/text_box.h"
 #include "toolkit/tool_bar.h"
 #include "toolkit/twips.h"
+#include "view/browsing.h"
 #include "view/expand.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
@@ -64,6 +65,8 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     setTabOrder(TreeV, txtItem);
 
     modTree::AttachControls({this, TreeV, txtItem});
+    txtItem->setDescriber(&modTree::TextBoxDescription);
+    modTree::OnBrowsingChanged([this] { showWritable(); });
 
     // Every event arrives synchronously, so a handler's writes are in the file
     // when the event returns.
@@ -80,6 +83,11 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     new QShortcut(QKeySequence(Qt::Key_Escape), txtItem, this, &frmTree::txtItem_Escape, Qt::WidgetShortcut);
 }
 
+frmTree::~frmTree()
+{
+    modTree::OnBrowsingChanged(nullptr);
+}
+
 void frmTree::Form_Load()
 {
     m_openReport = modBase::OpenBase(m_storeDirectory.toStdString());
@@ -90,7 +98,12 @@ void frmTree::Form_Load()
     if (!m_openReport.warning.empty())
         std::fprintf(stderr, "branchkeeper: %s\n", m_openReport.warning.c_str());
 
-    modTree::FillToolbar(Toolbar1, ImageList1, ImageList2, m_storeDirectory, TreeV);
+    // A store that cannot be written is browsed; this says so once.
+    modTree::CheckWritable();
+
+    modTree::FillToolbar(Toolbar1, ImageList1, ImageList2, m_storeDirectory, TreeV,
+                         [this](int button) { TreeV_CommandKey(button); });
+    showWritable();
 
     namespace tw = toolkit::twips;
     tw::setTop(this, 0);
@@ -113,6 +126,15 @@ void frmTree::Toolbar1_ButtonClick(QAction *button)
     modTree::ButtonClick(button->data().toInt());
 }
 
+void frmTree::TreeV_CommandKey(int button)
+{
+    const modTree::UserAction action("command");
+    if (!action.mayRun())
+        return;
+    modTree::ShowTreeIfChangedOutside();
+    modTree::KeyCommand(button);
+}
+
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)
 {
     const modTree::UserAction action("click");
@@ -132,6 +154,13 @@ void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
     const modTree::UserAction action("closing");
     if (action.mayRun())
         modTree::CollapseNode(node);
+}
+
+void frmTree::showWritable()
+{
+    const bool writable = !modTree::Browsing();
+    txtItem->setReadOnly(!writable);
+    modTree::EnableCommands(Toolbar1, writable);
 }
 
 void frmTree::changeEvent(QEvent *event)

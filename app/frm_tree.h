@@ -22,6 +22,7 @@ public:
     // storeDirectory holds dbPro.mdb and the picture folders: the
     // executable's directory in the program, a scratch folder in tests.
     explicit frmTree(const QString &storeDirectory, QWidget *parent = nullptr);
+    ~frmTree() override;
 
     // Start-up, before the window is first shown: open the store, fill the
     // toolbar, place and size the window, build the tree.
@@ -33,6 +34,8 @@ public:
     void TreeV_Expand(const toolkit::TreeNode &node);
     void TreeV_Collapse(const toolkit::TreeNode &node);
     void txtItem_Change();
+    // A command's key on the tree: it acts on the highlighted item.
+    void TreeV_CommandKey(int button);
     // Keys that move between the tree and the text box.
     void TreeV_EditKey();
     void txtItem_Escape();
@@ -49,6 +52,10 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // The text box and the writing commands follow whether the store can be
+    // written.
+    void showWritable();
+
     QString m_storeDirectory;
     modBase::OpenReport m_openReport;
 };

@@ -4,6 +4,8 @@
 #include "commands/move.h"
 #include "store/links.h"
 #include "toolkit/runtime.h"
+#include "view/browsing.h"
+#include "view/selection.h"
 #include "view/show_tree.h"
 
 #include <QDir>
@@ -15,11 +17,16 @@ namespace modTree {
 
 namespace {
 
-// Takes the item and its subtree out of the tree; the records stay.
+// Takes the item and its subtree out of the tree; the records stay. A text
+// box bound to an item of the branch lets go of it: typing would rename an
+// item nobody can see any more.
 void Delete(std::int32_t selected)
 {
+    const bool editing = TextBoxEditsBranch(selected);
     UnlinkItem(selected);
     ShowTree();
+    if (editing)
+        UnbindTextBox();
 }
 
 void Quit(std::int32_t)
@@ -29,6 +36,9 @@ void Quit(std::int32_t)
 
 void Refresh(std::int32_t)
 {
+    // The user may have made the file writable meanwhile.
+    if (Browsing())
+        CheckWritable();
     ShowTree();
 }
 
@@ -40,21 +50,26 @@ using enum KeyScope;
 // already uses: the tree takes arrows, Home, End, Page Up/Down, + - *,
 // letters, F2 and Enter; the text box, while it has the focus, every editing
 // key (Delete, Shift+Insert and Ctrl+Insert among them), which is why the item
-// commands work on the tree only.
+// commands work on the tree only. Screen readers take Insert as their own
+// key, so each new-item command has a second key of the Ctrl+N family,
+// which none of them binds.
 constexpr std::array<CommandRow, 11> kCommands{{
-    {CmdAddBefore, AddBefore, true, "addbefore.bmp", "New item before the selected one", Glyph::AddBefore,
-     "Shift+Ins", Tree},
-    {CmdAddAfter, AddAfter, true, "addafter.bmp", "New item after the selected one", Glyph::AddAfter, "Ins", Tree},
-    {CmdAddChild, AddChild, true, "addchild.bmp", "New first child of the selected one", Glyph::AddChild,
-     "Ctrl+Ins", Tree},
-    {CmdMoveUp, MoveUp, true, "moveup.bmp", "Move up", Glyph::MoveUp, "Alt+Up", Tree},
-    {CmdMoveDown, MoveDown, true, "movedown.bmp", "Move down", Glyph::MoveDown, "Alt+Down", Tree},
-    {CmdMoveOut, MoveOut, true, "moveout.bmp", "Move out one level", Glyph::MoveOut, "Alt+Left", Tree},
-    {CmdMoveIn, MoveIn, true, "movein.bmp", "Move in one level", Glyph::MoveIn, "Alt+Right", Tree},
-    {CmdDelete, Delete, true, "delete.bmp", "Delete the selected item", Glyph::Delete, "Del", Tree},
-    {CmdNone, nullptr, true, "none.bmp", "No command", Glyph::None, "", Tree},
-    {CmdQuit, Quit, true, "quit.bmp", "Quit", Glyph::Quit, "Ctrl+Q", Window},
-    {CmdRefresh, Refresh, false, "refresh.bmp", "Refresh the tree", Glyph::Refresh, "F5", Window},
+    {CmdAddBefore, AddBefore, true, true, "addbefore.bmp", "New item before the selected one", Glyph::AddBefore,
+     "Shift+Ins", "Ctrl+Alt+N", Tree},
+    {CmdAddAfter, AddAfter, true, true, "addafter.bmp", "New item after the selected one", Glyph::AddAfter, "Ins",
+     "Ctrl+N", Tree},
+    {CmdAddChild, AddChild, true, true, "addchild.bmp", "New first child of the selected one", Glyph::AddChild,
+     "Ctrl+Ins", "Ctrl+Shift+N", Tree},
+    {CmdMoveUp, MoveUp, true, true, "moveup.bmp", "Move up", Glyph::MoveUp, "Alt+Up", "", Tree},
+    {CmdMoveDown, MoveDown, true, true, "movedown.bmp", "Move down", Glyph::MoveDown, "Alt+Down", "", Tree},
+    {CmdMoveOut, MoveOut, true, true, "moveout.bmp", "Move out one level", Glyph::MoveOut, "Alt+Left", "", Tree},
+    {CmdMoveIn, MoveIn, true, true, "movein.bmp", "Move in one level", Glyph::MoveIn, "Alt+Right", "", Tree},
+    {CmdDelete, Delete, true, true, "delete.bmp", "Delete the selected item", Glyph::Delete, "Del", "", Tree},
+    {CmdNone, nullptr, true, false, "none.bmp", "No command", Glyph::None, "", "", Tree},
+    // Quit needs no selected item: a Quit that does nothing after a delete
+    // would leave the user no way out but the title bar.
+    {CmdQuit, Quit, false, false, "quit.bmp", "Quit", Glyph::Quit, "Ctrl+Q", "", Window},
+    {CmdRefresh, Refresh, false, false, "refresh.bmp", "Refresh the tree", Glyph::Refresh, "F5", "", Window},
 }};
 
 constexpr bool numberedInOrder()

@@ -1,8 +1,11 @@
 #include "commands/toolbar.h"
 
 #include "store/mod_base.h"
+#include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
+#include "view/browsing.h"
 #include "view/selection.h"
+#include "view/tree_state.h"
 
 #include <QAction>
 #include <QIcon>
@@ -41,17 +44,56 @@ void loadPicture(toolkit::ImageList *list, int index, const QString &folder, con
         list->add(index, *doubled, 2);
 }
 
-// A button's key: on the tree only or anywhere in the window (see KeyScope),
-// running what a click on the button runs.
-void addShortcut(QAction *button, const CommandRow &command, QWidget *tree, QWidget *window)
+// A button's keys: a window key triggers the button anywhere in the window;
+// a tree key goes to treeKey, and only while the button is enabled.
+void addShortcuts(QAction *button, const CommandRow &command, QWidget *tree, QWidget *window,
+                  const std::function<void(int)> &treeKey)
 {
-    const QKeySequence key(QString::fromLatin1(command.shortcut));
-    QWidget *scope = command.keyScope == KeyScope::Tree ? tree : window;
-    if (key.isEmpty() || !scope)
+    const bool onTree = command.keyScope == KeyScope::Tree;
+    QWidget *scope = onTree ? tree : window;
+    if (!scope)
         return;
-    auto *shortcut = new QShortcut(key, scope, button, &QAction::trigger,
-                                   command.keyScope == KeyScope::Tree ? Qt::WidgetShortcut : Qt::WindowShortcut);
-    shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
+    for (const char *text : {command.shortcut, command.otherShortcut}) {
+        const QKeySequence key(QString::fromLatin1(text));
+        if (key.isEmpty())
+            continue;
+        auto *shortcut = new QShortcut(key, scope);
+        shortcut->setContext(onTree ? Qt::WidgetShortcut : Qt::WindowShortcut);
+        shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
+        if (!onTree) {
+            QObject::connect(shortcut, &QShortcut::activated, button, &QAction::trigger);
+        } else if (treeKey) {
+            const int number = command.number;
+            QObject::connect(shortcut, &QShortcut::activated, button, [button, number, treeKey] {
+                if (button->isEnabled())
+                    treeKey(number);
+            });
+        }
+    }
+}
+
+// The keys of a command as the user reads them: "Ins, Ctrl+N".
+QString keyNames(const CommandRow &command, const QString &separator)
+{
+    QStringList names;
+    for (const char *text : {command.shortcut, command.otherShortcut}) {
+        const QKeySequence key(QString::fromLatin1(text));
+        if (!key.isEmpty())
+            names << key.toString(QKeySequence::NativeText);
+    }
+    return names.join(separator);
+}
+
+// The item the table marks selected; nullopt for none. Leaves "KeyInd"
+// current, so a later rebuild reads by key.
+std::optional<std::int32_t> markedItem()
+{
+    if (rsTree.index() != store::kIndexKeySel)
+        rsTree.setIndex(store::kIndexKeySel);
+    const bool found = rsTree.seek({true});
+    const auto selected = found ? rsTree.key(Field::KeyInd) : std::nullopt;
+    rsTree.setIndex(store::kIndexKeyInd);
+    return selected;
 }
 
 // One button per row of tbCmd, up to a number no toolbar can show more of:
@@ -69,7 +111,7 @@ int buttonCount()
 } // namespace
 
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
-                 QWidget *tree)
+                 QWidget *tree, const std::function<void(int button)> &treeKey)
 {
     const QString pic1 = directory + QStringLiteral("/pic1/");
     const QString pic2 = directory + QStringLiteral("/pic2/");
@@ -108,39 +150,78 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
         action->setData(i);
         const QString about = commandText(CommandCursor::Field::CmdAbout);
         const CommandRow *command = FindCommand(i);
-        const QString key = command ? QKeySequence(QString::fromLatin1(command->shortcut)).toString(QKeySequence::NativeText)
-                                    : QString();
-        // The key is in the tip, for those who point, and in the description,
-        // which screen readers read after the name.
-        action->setToolTip(key.isEmpty() || about.isEmpty() ? about : about + QStringLiteral(" (") + key + QLatin1Char(')'));
+        const QString keys = command ? keyNames(*command, QStringLiteral(", ")) : QString();
+        // The keys are in the tip, for those who point, and in the
+        // description, which screen readers read after the name.
+        action->setToolTip(keys.isEmpty() || about.isEmpty() ? about : about + QStringLiteral(" (") + keys + QLatin1Char(')'));
         if (QWidget *button = toolbar->widgetForAction(action)) {
             button->setAccessibleName(about);
-            if (!key.isEmpty())
-                button->setAccessibleDescription(QStringLiteral("Shortcut: ") + key);
+            if (!keys.isEmpty())
+                button->setAccessibleDescription(QStringLiteral("Shortcut: ") + keyNames(*command, QStringLiteral(" or ")));
             if (auto *toolButton = qobject_cast<QToolButton *>(button))
                 toolButton->setAutoRaise(true); // flat
         }
         if (command)
-            addShortcut(action, *command, tree, toolbar->window());
+            addShortcuts(action, *command, tree, toolbar->window(), treeKey);
         rsCmd.moveNext();
     }
 }
 
-void ButtonClick(int button)
+void EnableCommands(QToolBar *toolbar, bool writable)
+{
+    if (!toolbar)
+        return;
+    for (QAction *button : toolbar->actions()) {
+        const CommandRow *command = FindCommand(button->data().toInt());
+        button->setEnabled(writable || !command || !command->writes);
+    }
+}
+
+bool ButtonClick(int button)
 {
     const CommandRow *command = FindCommand(button);
+    if (command && command->writes && Browsing())
+        return false; // its button is greyed out; nothing may reach the file
     if (command && !command->needsSelection) {
         command->procedure(0);
+        return true;
+    }
+    const auto selected = markedItem();
+    if (!selected || !command || !command->procedure || !HeldByTheTree(*selected))
+        return false;
+    command->procedure(*selected);
+    return true;
+}
+
+void KeyCommand(int button)
+{
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    if (!tree)
+        return;
+    const toolkit::TreeNode highlighted = tree->nodeAt(tree->currentIndex());
+    const auto item = ItemOf(highlighted.nodeKey());
+    if (item && !IsPlaceholder(highlighted.nodeKey()) && item != markedItem())
+        NodeClick(highlighted);
+    if (button != CmdDelete) {
+        ButtonClick(button);
         return;
     }
-    if (rsTree.index() != store::kIndexKeySel)
-        rsTree.setIndex(store::kIndexKeySel);
-    const bool found = rsTree.seek({true});
-    const auto selected = found ? rsTree.key(Field::KeyInd) : std::nullopt;
-    // Back to the normal index on every path, so a later rebuild reads by key.
-    rsTree.setIndex(store::kIndexKeyInd);
-    if (selected && command && command->procedure && HeldByTheTree(*selected))
-        command->procedure(*selected);
+    // Where the user goes after the delete, read before it unlinks the item.
+    std::int32_t nearest[3] = {};
+    if (const auto deleted = markedItem(); deleted && rsTree.positionOn(*deleted)) {
+        nearest[0] = rsTree.key(Field::KeyNxt).value_or(0);
+        nearest[1] = rsTree.key(Field::KeyPrw).value_or(0);
+        nearest[2] = rsTree.key(Field::KeyPar).value_or(0);
+    }
+    if (!ButtonClick(button))
+        return;
+    for (const std::int32_t k : nearest) {
+        const toolkit::TreeNode node = k == 0 ? toolkit::TreeNode() : tree->find(ItemNode(k));
+        if (tree->indexOf(node).isValid()) {
+            NodeClick(node);
+            return;
+        }
+    }
 }
 
 } // namespace modTree

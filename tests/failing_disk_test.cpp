@@ -1,16 +1,19 @@
 // A disk that refuses writes: a store that opens read-only, a folder where
-// the journal cannot be made, a full disk. The program keeps running; each
-// action the disk refuses leaves the file as it was, the view shows the file,
-// and one line on standard error says so; once the disk takes writes again,
-// the same action lands.
+// the journal cannot be made, a full disk. The program keeps running. A store
+// it cannot write is browsed: the tree follows the user, nothing reaches the
+// file, one line says so, and F5 finds out when it can be written again. Any
+// other refused action leaves the file as it was, the view shows the file,
+// one line says so, and once the disk takes writes again the action lands.
 
 #include "commands/command_table.h"
 #include "tests/support/faulty_disk.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
 #include "toolkit/keyed_tree.h"
+#include "view/tree_state.h"
 
 #include <QTest>
+#include <QToolBar>
 
 #include <gtest/gtest.h>
 
@@ -50,8 +53,7 @@ std::vector<Refused> cases()
         {"MoveUp", [](GuiTest &t) { t.press(CmdMoveUp); }},
         {"Delete", [](GuiTest &t) { t.press(CmdDelete); }},
     };
-    const std::pair<const char *, Fault> faults[] = {
-        {"ReadOnlyStore", Fault::ReadOnlyStore}, {"NoJournal", Fault::NoJournal}, {"FullDisk", Fault::FullDisk}};
+    const std::pair<const char *, Fault> faults[] = {{"NoJournal", Fault::NoJournal}, {"FullDisk", Fault::FullDisk}};
     std::vector<Refused> out;
     for (const auto &[faultName, fault] : faults)
         for (const auto &[actionName, act] : actions)
@@ -59,51 +61,48 @@ std::vector<Refused> cases()
     return out;
 }
 
+std::vector<std::string> shownKeys(const toolkit::KeyedTree &tree)
+{
+    std::vector<std::string> shown;
+    for (const auto &line : testing_support::describeTree(tree))
+        shown.push_back(line.substr(0, line.find(' ')));
+    return shown;
+}
+
 class FailingDisk : public GuiTest, public ::testing::WithParamInterface<Refused> {
 protected:
     FaultyDisk disk;
 };
 
+// The disk starts refusing while the program runs.
 TEST_P(FailingDisk, LeavesTheFileAsItWasSaysSoAndTheActionLandsLater)
 {
     const Refused &c = GetParam();
-    if (c.fault == Fault::ReadOnlyStore) {
-        // Read-only is what the store is when the program opens it.
-        std::vector<std::pair<std::string, std::string>> rows;
-        for (const auto &command : Commands())
-            rows.emplace_back(command.picture, command.about);
-        store.create(kTree, rows);
-        store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 5");
-        disk.set(c.fault);
-        startOnStore();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    } else {
-        startWithToolbar(kTree);
-        click("5K"); // the item the text box and the commands work on
-        disk.set(c.fault);
-    }
+    startWithToolbar(kTree);
+    click("5K"); // the item the text box and the commands work on
+    disk.set(c.fault);
     const auto before = store.dump();
     ::testing::internal::CaptureStderr();
     c.act(*this);
     const std::string said = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(store.dump(), before);
-    std::vector<std::string> shown;
-    for (const auto &line : testing_support::describeTree(*window->TreeV))
-        shown.push_back(line.substr(0, line.find(' ')));
-    EXPECT_EQ(shown, testing_support::expectedView(store));
-    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    const bool wrote = c.name != "ReadOnlyStoreKeystroke";
-    if (wrote) {
-        EXPECT_NE(said.find("was not stored"), std::string::npos) << said;
-    }
+    EXPECT_EQ(shownKeys(*window->TreeV), testing_support::expectedView(store));
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("was not stored"), std::string::npos) << said;
+    // Without a journal nothing can be written any more: the program browses
+    // from now on, and F5 finds the store writable once the folder is.
+    const bool browsing = c.fault == Fault::NoJournal;
+    EXPECT_EQ(said.find("cannot be written") != std::string::npos, browsing) << said;
+    EXPECT_EQ(window->txtItem->isReadOnly(), browsing);
 
-    // The disk takes writes again: the program is still there, and the same
-    // action now lands (a read-only store stays read-only until reopened).
-    if (c.fault == Fault::ReadOnlyStore)
-        return;
     disk.set(Fault::None);
+    if (browsing) {
+        ::testing::internal::CaptureStderr();
+        key(Qt::Key_F5);
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find("can be written again"), std::string::npos);
+        click("5K");
+    }
     c.act(*this);
     EXPECT_NE(store.dump(), before);
     const auto check = testing_support::checkTree(store);
@@ -112,5 +111,79 @@ TEST_P(FailingDisk, LeavesTheFileAsItWasSaysSoAndTheActionLandsLater)
 
 INSTANTIATE_TEST_SUITE_P(FailingDisk, FailingDisk, ::testing::ValuesIn(cases()),
                          [](const auto &info) { return info.param.name; });
+
+// A store that cannot be written from the start: a file the user may not
+// write, or a folder that refuses the journal.
+class Browsing : public GuiTest, public ::testing::WithParamInterface<Fault> {
+protected:
+    FaultyDisk disk;
+};
+
+TEST_P(Browsing, TheTreeFollowsTheUserAndNothingReachesTheFile)
+{
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto &command : Commands())
+        rows.emplace_back(command.picture, command.about);
+    store.create(kTree, rows);
+    store.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 5");
+    ASSERT_TRUE(WriteButtonPictures(store.qDirectory(), nullptr));
+    disk.set(GetParam());
+    const auto before = store.dump();
+    ::testing::internal::CaptureStderr();
+    startOnStore();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const std::string atStart = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(atStart.begin(), atStart.end(), '\n'), 1) << atStart;
+    EXPECT_NE(atStart.find("cannot be written"), std::string::npos) << atStart;
+
+    // The writing commands are greyed out, the text box reads only.
+    const auto buttons = window->Toolbar1->actions();
+    for (const CommandRow &command : Commands())
+        EXPECT_EQ(buttons.at(command.number - 1)->isEnabled(), !command.writes) << command.number;
+    EXPECT_TRUE(window->txtItem->isReadOnly());
+
+    ::testing::internal::CaptureStderr();
+    click("6K");
+    EXPECT_TRUE(node("6K").isSelected());
+    EXPECT_EQ(node("6K").foreColor(), kColorSelected);
+    EXPECT_EQ(node("5K").foreColor(), kColorPlain);
+    EXPECT_EQ(window->txtItem->text(), "six");
+    type("x");
+    EXPECT_EQ(window->txtItem->text(), "six");
+    for (const Qt::Key k : {Qt::Key_Delete, Qt::Key_Insert})
+        key(k);
+    press(CmdMoveUp);
+    key(Qt::Key_Down); // the keys still move the mark
+    key(Qt::Key_Up);
+    EXPECT_TRUE(node("6K").isSelected());
+    clickArrow("3K"); // a first opening builds the branch, and closes the other top-level items
+    EXPECT_TRUE(node("7K").isValid());
+    EXPECT_FALSE(node("2K").isExpanded());
+    clickArrow("3K");
+    key(Qt::Key_F5);
+    EXPECT_FALSE(node("3K").isExpanded()) << "a refresh keeps what the user closed";
+    clickArrow("2K");
+    EXPECT_TRUE(node("6K").isSelected()) << "every rebuild keeps the mark where the user left it";
+    EXPECT_EQ(node("6K").foreColor(), kColorSelected);
+    EXPECT_EQ(store.dump(), before);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "nothing said per action";
+
+    // Writable again: F5 notices, and the file's own tree is back.
+    disk.set(Fault::None);
+    ::testing::internal::CaptureStderr();
+    key(Qt::Key_F5);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("can be written again"), std::string::npos);
+    EXPECT_FALSE(window->txtItem->isReadOnly());
+    EXPECT_TRUE(buttons.at(CmdDelete - 1)->isEnabled());
+    EXPECT_EQ(node("5K").foreColor(), kColorSelected);
+    click("6K");
+    EXPECT_EQ(store.field(6, "KeySel"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(FailingDisk, Browsing, ::testing::Values(Fault::ReadOnlyStore, Fault::NoJournal),
+                         [](const auto &info) {
+                             return info.param == Fault::ReadOnlyStore ? "ReadOnlyStore" : "NoJournal";
+                         });
 
 } // namespace

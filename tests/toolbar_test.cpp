@@ -79,13 +79,17 @@ TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
         SCOPED_TRACE(i);
         EXPECT_EQ(action->data().toInt(), i);
         const auto &command = modTree::Commands()[i - 1];
-        const QString key = QKeySequence(command.shortcut).toString(QKeySequence::NativeText);
-        EXPECT_EQ(action->toolTip(), key.isEmpty() ? QString(command.about) : command.about + (" (" + key + ")"));
+        QStringList keys;
+        for (const char *shortcut : {command.shortcut, command.otherShortcut})
+            if (*shortcut)
+                keys << QKeySequence(shortcut).toString(QKeySequence::NativeText);
+        EXPECT_EQ(action->toolTip(),
+                  keys.isEmpty() ? QString(command.about) : command.about + (" (" + keys.join(", ") + ")"));
         EXPECT_TRUE(action->text().isEmpty());
         auto *button = qobject_cast<QToolButton *>(window->Toolbar1->widgetForAction(action));
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->accessibleName(), command.about);
-        EXPECT_EQ(button->accessibleDescription(), key.isEmpty() ? QString() : "Shortcut: " + key);
+        EXPECT_EQ(button->accessibleDescription(), keys.isEmpty() ? QString() : "Shortcut: " + keys.join(" or "));
         EXPECT_TRUE(button->autoRaise());
         const QSize size = window->Toolbar1->iconSize();
         const QImage normal = action->icon().pixmap(size, QIcon::Normal).toImage();

@@ -597,7 +597,6 @@ KeyedTree::KeyedTree(QWidget *parent) : QListView(parent), m_model(new KeyedTree
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     connect(this, &QAbstractItemView::clicked, this, &KeyedTree::viewClicked);
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &KeyedTree::viewSelectionChanged);
     fitContentWidth();
 }
 
@@ -610,6 +609,10 @@ TreeNode KeyedTree::handle(int id) const
 
 void KeyedTree::removeAll()
 {
+    // A rebuild highlights the same node again, when it shows it: the user
+    // stays where they were, whatever the rebuild was for.
+    if (const int id = m_model->decode(currentIndex()); inBatch() && !m_model->resetOpen && id >= 0)
+        m_keptCurrent = m_model->node(id).key();
     // A reset tells the view to drop every index, persistent ones included,
     // so nothing in Qt still points at a removed node.
     m_model->beginReset();
@@ -778,7 +781,7 @@ void KeyedTree::endBatch()
         return;
     m_model->layOutRows();
     m_model->endReset();
-    pushSelection();
+    pushSelection(std::exchange(m_keptCurrent, std::nullopt));
     fitContentWidth();
 }
 
@@ -788,9 +791,12 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
     if (static_cast<bool>(node.expanded) == expanded)
         return true;
     node.expanded = expanded;
+    bool wasCurrent = false;
     if (inBatch()) {
         m_model->beginReset();
     } else if (node.row >= 0) {
+        const int current = m_model->decode(currentIndex()) >= 0 ? currentIndex().row() : -1;
+        wasCurrent = current == node.row;
         if (expanded) {
             std::vector<int> shown;
             m_model->appendVisibleBelow(id, shown);
@@ -799,6 +805,10 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
                 && !selectionModel()->hasSelection())
                 pushSelection();
         } else {
+            // The highlight inside the branch goes to the node being closed,
+            // as in any desktop tree, and marks nothing: the keys act on it.
+            if (current > node.row && current < m_model->subtreeEnd(id))
+                selectionModel()->setCurrentIndex(m_model->indexFor(id), QItemSelectionModel::NoUpdate);
             m_model->removeRowsRange(node.row + 1, m_model->subtreeEnd(id));
         }
         repaintArrow(id);
@@ -817,7 +827,24 @@ bool KeyedTree::setNodeExpanded(int id, bool expanded)
         emit nodeExpand(self);
     else
         emit nodeCollapse(self);
+    // A rebuild names the highlighted row anew; otherwise the row the user
+    // opened or closed is named again with its new state.
+    if (wasCurrent && self.isValid())
+        announceAgain(id);
     return true;
+}
+
+void KeyedTree::announceAgain(int id)
+{
+    const QModelIndex index = m_model->indexFor(id);
+    if (!QAccessible::isActive() || !hasFocus() || !index.isValid() || index != currentIndex())
+        return;
+    // Qt's bridge to screen readers forwards no change of the open state,
+    // and a screen reader ignores the focus coming again to the object it is
+    // on: the row's accessible object is made anew, so the focus event names
+    // a new object and the reader speaks the row with its state.
+    renewAccessibleItem(this, handle(id));
+    announceRow(this, QAccessible::Focus, index.row());
 }
 
 bool KeyedTree::setNodeSelected(int id)
@@ -847,15 +874,23 @@ void KeyedTree::repaintArrow(int id)
         viewport()->update(visualRect(index));
 }
 
-void KeyedTree::pushSelection()
+void KeyedTree::pushSelection(std::optional<std::uint64_t> highlight)
 {
     const int id = m_model->selected;
-    m_pushing = true;
     const QModelIndex index = id < 0 ? QModelIndex() : m_model->indexFor(id);
-    if (index.isValid())
+    const int kept = highlight ? m_model->byKey.find(*highlight) : -1;
+    const QModelIndex current = kept >= 0 && m_model->indexFor(kept).isValid() ? m_model->indexFor(kept) : index;
+    m_pushing = true;
+    if (current == index && index.isValid()) {
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    else
-        selectionModel()->clearSelection(); // hidden under a closed ancestor, or none
+    } else {
+        if (index.isValid())
+            selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+        else
+            selectionModel()->clearSelection(); // hidden under a closed ancestor, or none
+        if (current.isValid())
+            selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    }
     m_pushing = false;
 }
 
@@ -980,15 +1015,38 @@ void KeyedTree::currentChanged(const QModelIndex &current, const QModelIndex &pr
 void KeyedTree::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
 {
     QAbstractItemView::selectionChanged(selected, deselected); // QListView's adds only its events
-    if (!QAccessible::isActive() || m_model->resetOpen)
+    if (m_model->resetOpen)
         return;
-    // One row at most is selected: the new one, or else the one that lost it.
-    const QModelIndex now = selected.indexes().value(0);
-    const QModelIndex before = deselected.indexes().value(0);
-    if (m_model->decode(now) >= 0)
-        announceRow(this, QAccessible::Selection, now.row());
-    else if (m_model->decode(before) >= 0)
-        announceRow(this, QAccessible::SelectionRemove, before.row());
+    const int now = m_model->decode(selected.indexes().value(0));
+    const int before = m_model->decode(deselected.indexes().value(0));
+    // The user moved the highlight (the program's own selection is the
+    // node's already). An empty selection (the selected row was hidden by
+    // closing an ancestor) keeps the node selected.
+    if (!m_pushing && now >= 0)
+        m_model->selected = now;
+    if (!QAccessible::isActive())
+        return;
+    // Screen readers read a row's selected state when its event arrives, so
+    // each comes after the state it tells of: the row that lost the
+    // selection, then the one that has it.
+    if (before >= 0 && before != m_model->selected)
+        announceRow(this, QAccessible::SelectionRemove, deselected.indexes().value(0).row());
+    if (now >= 0)
+        announceRow(this, QAccessible::Selection, selected.indexes().value(0).row());
+}
+
+void KeyedTree::focusInEvent(QFocusEvent *event)
+{
+    QListView::focusInEvent(event);
+    // Qt names the tree itself after this returns, and a screen reader stops
+    // there. The highlighted row is named once the event is done, so the
+    // user hears where the keys will act.
+    if (QAccessible::isActive()) {
+        QMetaObject::invokeMethod(this, [this] {
+            if (hasFocus() && m_model->decode(currentIndex()) >= 0)
+                announceAgain(m_model->decode(currentIndex()));
+        }, Qt::QueuedConnection);
+    }
 }
 
 void KeyedTree::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
@@ -1007,17 +1065,6 @@ void KeyedTree::viewClicked(const QModelIndex &index)
     const int id = m_model->decode(index);
     if (id >= 0)
         emit nodeClick(handle(id));
-}
-
-void KeyedTree::viewSelectionChanged()
-{
-    if (m_pushing || m_model->resetOpen)
-        return;
-    // The user moved the highlight. An empty selection (the selected row was
-    // hidden by closing an ancestor) keeps the node selected.
-    const QModelIndexList selected = selectionModel()->selectedIndexes();
-    if (!selected.isEmpty())
-        m_model->selected = m_model->decode(selected.first());
 }
 
 } // namespace toolkit

@@ -143,6 +143,7 @@ protected:
     // focus only while the view has the focus.
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    void focusInEvent(QFocusEvent *event) override;
     // Every row is one size whatever its data: a change repaints the row and
     // never lays the list out again, as QListView's version would.
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
@@ -175,8 +176,11 @@ private:
     bool setNodeSelected(int id);
     void nodeDataChanged(int id, int role);
     void viewClicked(const QModelIndex &index);
-    void viewSelectionChanged();
-    void pushSelection();
+    // Names the highlighted row id to screen readers again, as a new object.
+    void announceAgain(int id);
+    // Shows the selected node selected, and highlights it, or else the node
+    // keyed highlight when it is shown.
+    void pushSelection(std::optional<std::uint64_t> highlight = std::nullopt);
     void repaintArrow(int id);
     void fitContentWidth();
     int nodeAtArrow(const QPoint &pos) const;
@@ -186,6 +190,7 @@ private:
     bool m_pushing = false;
     bool m_arrowPressed = false;
     int m_rowWidth = 0;
+    std::optional<std::uint64_t> m_keptCurrent; // the highlighted node's key, across a rebuild
 };
 
 } // namespace toolkit

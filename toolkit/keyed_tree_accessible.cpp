@@ -276,6 +276,18 @@ public:
     bool unselectRow(int) override { return false; }
     bool unselectColumn(int) override { return false; }
 
+    void renew(const TreeNode &node)
+    {
+        const auto key = node.nodeKey();
+        if (!key)
+            return;
+        if (const auto found = m_items.constFind(key->packed()); found != m_items.cend()) {
+            const QAccessible::Id id = *found;
+            m_items.erase(found);
+            QAccessible::deleteAccessibleInterface(id);
+        }
+    }
+
     void modelChange(QAccessibleTableModelChangeEvent *event) override
     {
         // Rows inserted or removed need nothing: items find their row from
@@ -347,6 +359,12 @@ QAccessibleInterface *keyedTreeFactory(const QString &className, QObject *object
 }
 
 } // namespace
+
+void renewAccessibleItem(KeyedTree *tree, const TreeNode &node)
+{
+    if (auto *view = dynamic_cast<KeyedTreeAccessible *>(QAccessible::queryAccessibleInterface(tree)))
+        view->renew(node);
+}
 
 void installKeyedTreeAccessibility()
 {

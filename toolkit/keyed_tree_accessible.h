@@ -7,4 +7,10 @@ namespace toolkit {
 // actions a user has on it. Called by every KeyedTree; installs once.
 void installKeyedTreeAccessibility();
 
+class KeyedTree;
+class TreeNode;
+// Gives the node a new accessible object from now on: screen readers take
+// an event about it as one about an object they have not seen.
+void renewAccessibleItem(KeyedTree *tree, const TreeNode &node);
+
 } // namespace toolkit

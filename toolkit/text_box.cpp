@@ -14,4 +14,19 @@ TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
     connect(this, &QLineEdit::textChanged, this, &TextBox::change);
 }
 
+void TextBox::describe()
+{
+    if (!m_describer)
+        return;
+    const QString description = m_describer();
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
+}
+
+void TextBox::focusInEvent(QFocusEvent *event)
+{
+    describe(); // before Qt tells screen readers of the focus
+    QLineEdit::focusInEvent(event);
+}
+
 } // namespace toolkit

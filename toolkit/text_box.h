@@ -4,6 +4,7 @@
 
 #include <QLineEdit>
 
+#include <functional>
 #include <optional>
 
 namespace toolkit {
@@ -20,11 +21,22 @@ public:
     std::optional<NodeKey> tag() const { return m_tag; }
     void setTag(std::optional<NodeKey> tag) { m_tag = tag; }
 
+    // The accessible description (which item the box edits, say) comes from
+    // describer, asked afresh by describe() and whenever the box takes the
+    // focus: a screen reader speaks a description that changes while the box
+    // has the focus, so it is not updated keystroke by keystroke.
+    void setDescriber(std::function<QString()> describer) { m_describer = std::move(describer); }
+    void describe();
+
 signals:
     void change();
 
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+
 private:
     std::optional<NodeKey> m_tag;
+    std::function<QString()> m_describer;
 };
 
 } // namespace toolkit

@@ -1,6 +1,7 @@
 #include "view/expand.h"
 
 #include "store/mod_base.h"
+#include "view/browsing.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
@@ -72,16 +73,43 @@ std::optional<std::int32_t> seekUserItem(const toolkit::TreeNode &node)
     return key;
 }
 
+// ExpandNode while browsing: the opening and the closing of the other
+// top-level items are kept for the rebuilds instead of the file.
+void browseOpen(const toolkit::TreeNode &node)
+{
+    const auto key = TreeBusy ? std::nullopt : ItemOf(node.nodeKey());
+    if (!key)
+        return;
+    BrowseOpen(*key, true);
+    const toolkit::TreeNode parent = node.parent();
+    if (ItemOf(parent.nodeKey()) == store::kRootKey) {
+        for (const toolkit::TreeNode &other : parent.children())
+            if (!(other == node))
+                BrowseOpen(ItemOf(other.nodeKey()).value_or(0), false);
+    }
+    if (IsPlaceholder(node.firstChild().nodeKey()))
+        ShowTree();
+}
+
 } // namespace
 
 void CollapseNode(const toolkit::TreeNode &node)
 {
+    if (Browsing()) {
+        if (const auto key = TreeBusy ? std::nullopt : ItemOf(node.nodeKey()))
+            BrowseOpen(*key, false);
+        return;
+    }
     if (seekUserItem(node))
         rsTree.update(Field::Expand, false);
 }
 
 void ExpandNode(const toolkit::TreeNode &node)
 {
+    if (Browsing()) {
+        browseOpen(node);
+        return;
+    }
     const auto key = seekUserItem(node);
     if (!key)
         return;

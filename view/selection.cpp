@@ -3,6 +3,7 @@
 #include "store/mod_base.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
+#include "view/browsing.h"
 #include "view/tree_state.h"
 
 #include <optional>
@@ -52,8 +53,42 @@ bool HeldByTheTree(std::int32_t item)
     return true;
 }
 
+namespace {
+
+// SelectItem while browsing: the red mark and the highlight move, the file
+// keeps its mark.
+void markInView(std::int32_t key)
+{
+    std::optional<std::int32_t> before = BrowsedMark();
+    if (!before) {
+        if (rsTree.index() != store::kIndexKeySel)
+            rsTree.setIndex(store::kIndexKeySel);
+        if (rsTree.seek({true}))
+            before = rsTree.key(Field::KeyInd);
+        rsTree.setIndex(store::kIndexKeyInd);
+    }
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    if (before && tree)
+        tree->find(ItemNode(*before)).setForeColor(kColorPlain);
+    BrowseMark(key);
+    rsTree.positionOn(key);
+    const toolkit::TreeNode node = tree ? tree->find(ItemNode(key)) : toolkit::TreeNode();
+    if (!node.isValid())
+        return;
+    node.setForeColor(kColorSelected);
+    TreeBusy = true;
+    node.setSelected();
+    TreeBusy = false;
+}
+
+} // namespace
+
 void SelectItem(std::int32_t key)
 {
+    if (Browsing()) {
+        markInView(key);
+        return;
+    }
     if (rsTree.index() != store::kIndexKeySel)
         rsTree.setIndex(store::kIndexKeySel);
     if (rsTree.seek({true})) {
@@ -82,18 +117,51 @@ void NodeClick(const toolkit::TreeNode &node)
     if (box) {
         box->setText(node.text()); // raises the change event, which finds TreeBusy set
         box->setTag(node.nodeKey());
-        // Which item the box edits, for a screen reader: the text box itself
-        // only holds the text.
-        box->setAccessibleDescription(QStringLiteral("The text of the item \u201C") + node.shownText()
-                                      + QStringLiteral("\u201D"));
+        box->describe();
     }
     if (const auto key = ItemOf(node.nodeKey()))
         SelectItem(*key);
 }
 
+bool TextBoxEditsBranch(std::int32_t top)
+{
+    const toolkit::TextBox *box = AttachedControls().txtItem;
+    std::unordered_set<std::int32_t> seen;
+    for (auto at = box ? ItemOf(box->tag()) : std::nullopt; at; at = rsTree.key(Field::KeyPar)) {
+        if (*at == top)
+            return true;
+        if (*at == 0 || *at == store::kRootKey || !seen.insert(*at).second || !rsTree.positionOn(*at))
+            return false;
+    }
+    return false;
+}
+
+void UnbindTextBox()
+{
+    toolkit::TextBox *box = AttachedControls().txtItem;
+    if (!box)
+        return;
+    const BusyScope programChanges;
+    box->setText(QString()); // the change event finds TreeBusy set
+    box->setTag(std::nullopt);
+    box->describe();
+}
+
+QString TextBoxDescription()
+{
+    const Controls &c = AttachedControls();
+    const auto tag = c.txtItem ? c.txtItem->tag() : std::nullopt;
+    if (!tag)
+        return QStringLiteral("Edits no item: select one in the tree and press F2");
+    const toolkit::TreeNode node = c.TreeV ? c.TreeV->find(*tag) : toolkit::TreeNode();
+    if (!node.isValid())
+        return QStringLiteral("Edits an item not shown in the tree");
+    return QStringLiteral("Edits the item \u201C") + node.shownText() + QStringLiteral("\u201D");
+}
+
 void TextChange()
 {
-    if (TreeBusy)
+    if (TreeBusy || Browsing())
         return;
     toolkit::TextBox *box = AttachedControls().txtItem;
     if (!box)

@@ -2,6 +2,8 @@
 
 #include "toolkit/keyed_tree.h"
 
+#include <QString>
+
 #include <cstdint>
 
 // The selection mark and the text of the item clicked last.
@@ -11,7 +13,8 @@ namespace modTree {
 // node black, then marks the record of key and makes its node red and the
 // view's one selected node. An item without a node (inside a closed branch)
 // is marked in the table only; a key no record has marks nothing. Leaves
-// "KeyInd" current and the cursor on the marked record.
+// "KeyInd" current and the cursor on the marked record. While browsing a
+// store that cannot be written, the mark moves in the view only.
 void SelectItem(std::int32_t key);
 
 // Whether the root reaches the item through first-child and next-sibling
@@ -25,6 +28,17 @@ bool HeldByTheTree(std::int32_t item);
 // A click on a node: the text box takes the node's text and, through its tag,
 // the node; then the item is selected. Writes no text.
 void NodeClick(const toolkit::TreeNode &node);
+
+// Whether the text box is bound to top or to an item under it.
+bool TextBoxEditsBranch(std::int32_t top);
+
+// Empties the text box and binds it to no item: typing then writes nothing
+// until the next click or F2.
+void UnbindTextBox();
+
+// What the text box's description tells a screen reader: the item it edits
+// now, or that it edits none.
+QString TextBoxDescription();
 
 // The text box changed: store its text in the item it is bound to ("~" for
 // an empty text) and show it on that item's node. Does nothing while the

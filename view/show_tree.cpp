@@ -6,6 +6,7 @@
 #include "toolkit/runtime.h"
 #include "toolkit/text_box.h"
 #include "toolkit/twips.h"
+#include "view/browsing.h"
 #include "view/tree_state.h"
 
 #include <QElapsedTimer>
@@ -98,12 +99,21 @@ std::int32_t link(Field f)
     return rsTree.key(f).value_or(0);
 }
 
+// How the user left item k while browsing a store that cannot be written.
+std::optional<bool> browsedOpen(std::int32_t k)
+{
+    return Browsing() ? BrowsedOpen(k) : std::nullopt;
+}
+
 // The closing test on the item just shown: collapsed with hidden children
 // gets one placeholder node and its descendants are not read. True when the
 // item is closed this way.
 bool closeIfCollapsed(std::int32_t k)
 {
-    if (link(Field::KeyChi) == 0 || rsTree.flag(Field::Expand) != std::optional<bool>(false))
+    if (link(Field::KeyChi) == 0)
+        return false;
+    const auto browsed = browsedOpen(k);
+    if (browsed ? *browsed : rsTree.flag(Field::Expand) != std::optional<bool>(false))
         return false;
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
     const toolkit::TreeNode placeholder = tree->add(ItemNode(k), PlaceholderNode(k), {});
@@ -298,8 +308,10 @@ bool ShowCurrentItem()
     if (!node.isValid())
         return false;
     // Marked before it has children; it keeps the state while they are added.
-    node.setExpanded(rsTree.flag(Field::Expand) == std::optional<bool>(true));
-    if (rsTree.flag(Field::KeySel) == std::optional<bool>(true)) {
+    const auto browsed = browsedOpen(*self);
+    node.setExpanded(browsed ? *browsed : rsTree.flag(Field::Expand) == std::optional<bool>(true));
+    const auto browsedMark = Browsing() ? BrowsedMark() : std::nullopt;
+    if (browsedMark ? *browsedMark == *self : rsTree.flag(Field::KeySel) == std::optional<bool>(true)) {
         node.setSelected();
         node.setForeColor(kColorSelected);
     }

@@ -3,8 +3,11 @@
 #include "commands/command_table.h"
 #include "store/mod_base.h"
 #include "toolkit/text_box.h"
+#include "view/browsing.h"
 #include "view/tree_state.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <QToolBar>
 
@@ -48,6 +51,7 @@ void GuiTest::TearDown()
     window.reset();
     modTree::AttachControls({});
     modTree::TreeBusy = false;
+    modTree::ResetBrowsing();
     modBase::rsTree.close();
     modBase::rsCmd.close();
 }
@@ -120,6 +124,16 @@ void GuiTest::clickArrow(const QString &nodeKey)
     const QRect rect = window->TreeV->arrowRect(node(nodeKey));
     ASSERT_FALSE(rect.isNull()) << nodeKey.toStdString() << " is not on screen";
     QTest::mouseClick(window->TreeV->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+void GuiTest::drag(const QString &from, const QString &to)
+{
+    QWidget *area = window->TreeV->viewport();
+    const QPoint end = window->TreeV->nodeRect(node(to)).center();
+    QTest::mousePress(area, Qt::LeftButton, {}, window->TreeV->nodeRect(node(from)).center());
+    QMouseEvent move(QEvent::MouseMove, end, area->mapToGlobal(end), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+    QTest::mouseRelease(area, Qt::LeftButton, {}, end);
 }
 
 void GuiTest::type(const QString &text)

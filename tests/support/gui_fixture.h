@@ -28,6 +28,8 @@ public:
     void press(int button);
     void click(const QString &nodeKey);
     void clickArrow(const QString &nodeKey);
+    // Presses the mouse on one node and lets it go on another: no click.
+    void drag(const QString &from, const QString &to);
     void type(const QString &text);
     void key(Qt::Key key, QWidget *target = nullptr);
 
