@@ -19,7 +19,6 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QPixmap>
-#include <QShortcut>
 
 #include <cstdio>
 
@@ -79,8 +78,8 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     // Between the tree and the text box by keyboard: F2 or Enter on the tree
     // edits the highlighted item's text, Escape in the text box goes back.
     for (const auto key : {Qt::Key_F2, Qt::Key_Return, Qt::Key_Enter})
-        new QShortcut(QKeySequence(key), TreeV, this, &frmTree::TreeV_EditKey, Qt::WidgetShortcut);
-    new QShortcut(QKeySequence(Qt::Key_Escape), txtItem, this, &frmTree::txtItem_Escape, Qt::WidgetShortcut);
+        TreeV->addCommandKey(QKeySequence(key), [this] { TreeV_EditKey(); });
+    connect(txtItem, &toolkit::TextBox::escape, this, &frmTree::txtItem_Escape);
 }
 
 frmTree::~frmTree()
@@ -179,7 +178,10 @@ void frmTree::TreeV_EditKey()
     if (node.isValid() && txtItem->tag() != node.nodeKey())
         TreeV_NodeClick(node);
     txtItem->setFocus(Qt::ShortcutFocusReason);
-    txtItem->selectAll();
+    // All of it selected, the cursor at the start: screen readers read the
+    // line at the cursor, and Qt's line at the very end of a text lacks its
+    // last character.
+    txtItem->setSelection(static_cast<int>(txtItem->text().size()), -static_cast<int>(txtItem->text().size()));
 }
 
 void frmTree::txtItem_Escape()

@@ -31,6 +31,7 @@ void addBeside(std::int32_t selected, Link link)
         return; // no record to be had: nothing to link or show
     link(item, selected);
     ShowTree();
+    NameNewItem(item);
     SelectItem(item);
 }
 
@@ -59,6 +60,7 @@ void AddChild(std::int32_t selected)
     else
         LinkBefore(item, first); // the parent's KeyChi moves to the new item
     ShowTree();
+    NameNewItem(item);
     SelectItem(item);
 }
 

@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QToolBar>
 #include <QKeySequence>
+#include <QPointer>
 #include <QShortcut>
 #include <QToolButton>
 
@@ -46,26 +47,19 @@ void loadPicture(toolkit::ImageList *list, int index, const QString &folder, con
 
 // A button's keys: a window key triggers the button anywhere in the window;
 // a tree key goes to treeKey, and only while the button is enabled.
-void addShortcuts(QAction *button, const CommandRow &command, QWidget *tree, QWidget *window,
-                  const std::function<void(int)> &treeKey)
+void addKeys(QAction *button, const CommandRow &command, toolkit::KeyedTree *tree, QWidget *window,
+             const std::function<void(int)> &treeKey)
 {
-    const bool onTree = command.keyScope == KeyScope::Tree;
-    QWidget *scope = onTree ? tree : window;
-    if (!scope)
-        return;
     for (const char *text : {command.shortcut, command.otherShortcut}) {
         const QKeySequence key(QString::fromLatin1(text));
         if (key.isEmpty())
             continue;
-        auto *shortcut = new QShortcut(key, scope);
-        shortcut->setContext(onTree ? Qt::WidgetShortcut : Qt::WindowShortcut);
-        shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
-        if (!onTree) {
-            QObject::connect(shortcut, &QShortcut::activated, button, &QAction::trigger);
-        } else if (treeKey) {
-            const int number = command.number;
-            QObject::connect(shortcut, &QShortcut::activated, button, [button, number, treeKey] {
-                if (button->isEnabled())
+        if (command.keyScope == KeyScope::Window && window) {
+            auto *shortcut = new QShortcut(key, window, button, &QAction::trigger, Qt::WindowShortcut);
+            shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
+        } else if (command.keyScope == KeyScope::Tree && tree && treeKey) {
+            tree->addCommandKey(key, [button = QPointer<QAction>(button), number = command.number, treeKey] {
+                if (button && button->isEnabled())
                     treeKey(number);
             });
         }
@@ -111,7 +105,7 @@ int buttonCount()
 } // namespace
 
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
-                 QWidget *tree, const std::function<void(int button)> &treeKey)
+                 toolkit::KeyedTree *tree, const std::function<void(int button)> &treeKey)
 {
     const QString pic1 = directory + QStringLiteral("/pic1/");
     const QString pic2 = directory + QStringLiteral("/pic2/");
@@ -162,7 +156,7 @@ void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageLi
                 toolButton->setAutoRaise(true); // flat
         }
         if (command)
-            addShortcuts(action, *command, tree, toolbar->window(), treeKey);
+            addKeys(action, *command, tree, toolbar->window(), treeKey);
         rsCmd.moveNext();
     }
 }

@@ -7,10 +7,10 @@
 #include <functional>
 
 class QToolBar;
-class QWidget;
 namespace toolkit {
 class ImageList;
-}
+class KeyedTree;
+} // namespace toolkit
 
 // The command toolbar: built once from tbCmd, and the dispatch of its clicks.
 namespace modTree {
@@ -24,7 +24,7 @@ namespace modTree {
 // treeKey with the button's number while the button is enabled. A command
 // without a button has no key.
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
-                 QWidget *tree, const std::function<void(int button)> &treeKey);
+                 toolkit::KeyedTree *tree, const std::function<void(int button)> &treeKey);
 
 // Greys out the buttons (and so their keys) of the commands that write
 // while the store cannot be written.

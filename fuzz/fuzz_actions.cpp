@@ -35,11 +35,14 @@
 //   m NODE   a mouse click on the node's text
 //   a NODE   a mouse click on the node's arrow (opens or closes it)
 //   d NODE   a double click on the node's text
+//   g NODE   a drag: the mouse pressed on the highlighted row and let go on
+//            the node's text, which moves the highlight and clicks nothing
 //   o NODE   opens the node (its expand event, as the user's opening raises)
 //   x NODE   closes the node
 //   b N      toolbar button N (any number but 10, which quits)
 //   k KEY    a key on the tree, as QKeySequence writes it: Up, Alt+Down,
-//            Ins, Shift+Ins, Ctrl+Ins, Del, Right, Left, +, -, F2, F5, a ...
+//            Ins, Shift+Ins, Ctrl+Ins, Ctrl+N, Del, Right, Left, +, -, F2,
+//            F5, a ...
 //            (Ctrl+Q, which quits, is left out)
 //   e KEY    the same key on the text box
 //   t TEXT   TEXT typed into the text box, one key a character (32 at most)
@@ -55,8 +58,9 @@
 // tree from it (onto a second, hidden tree, so the window keeps what it shows)
 // comes to an end. When the link checker found no broken rule before the
 // first action, none may appear after any action, and no item may leave the
-// tree except by a delete (button 8 or Del), which may add none. Any failure
-// aborts, which libFuzzer reports with the input.
+// tree except by a delete (button 8 or Del), which may add none, and the text
+// box may stay bound to no item that left the tree. Any failure aborts, which
+// libFuzzer reports with the input.
 //
 // The store lives in a scratch folder of its own per process, under
 // $TMPDIR (or /tmp), removed at exit.
@@ -77,6 +81,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeySequence>
+#include <QMouseEvent>
 #include <QSet>
 #include <QTest>
 
@@ -301,7 +306,7 @@ Input parse(const std::uint8_t *data, std::size_t size)
                     in.commands.emplace_back(textValue(row.picture), textValue(row.about));
             }
             break;
-        case 'c': case 'm': case 'a': case 'd': case 'o': case 'x': case 'b': case 'k': case 'e':
+        case 'c': case 'm': case 'a': case 'd': case 'g': case 'o': case 'x': case 'b': case 'k': case 'e':
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, std::string(nextField(rest))});
             break;
@@ -496,6 +501,22 @@ void mouseAt(frmTree &window, const toolkit::TreeNode &node, bool arrow, bool tw
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
+// The mouse pressed on the highlighted row and let go on node's text.
+void dragTo(frmTree &window, const toolkit::TreeNode &node)
+{
+    toolkit::KeyedTree *tree = window.TreeV;
+    const QRect from = tree->visualRect(tree->currentIndex());
+    const QRect to = tree->nodeRect(node);
+    if (from.isNull() || to.isNull())
+        return;
+    QWidget *area = tree->viewport();
+    QTest::mousePress(area, Qt::LeftButton, {}, from.center());
+    QMouseEvent move(QEvent::MouseMove, to.center(), area->mapToGlobal(to.center()), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+    QTest::mouseRelease(area, Qt::LeftButton, {}, to.center());
+}
+
 // One key press and release on target, with the text a keyboard would give
 // it. (QTest's own key helpers refuse keys they have no character for.)
 void sendKey(QWidget *target, Qt::Key key, Qt::KeyboardModifiers modifiers, const QString &text)
@@ -553,6 +574,9 @@ bool perform(frmTree &window, const Action &action)
     case 'a':
     case 'd':
         mouseAt(window, findNode(window, action.argument), action.verb == 'a', action.verb == 'd');
+        return false;
+    case 'g':
+        dragTo(window, findNode(window, action.argument));
         return false;
     case 'o':
     case 'x':
@@ -726,6 +750,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto &other = deletes ? is : was;
         if (!std::includes(kept.begin(), kept.end(), other.begin(), other.end()))
             fail(std::string(deletes ? "a delete put items into the tree at " : "items left the tree at ") + after);
+        // Typing would rename an item nobody sees.
+        if (const auto bound = modTree::ItemOf(window.txtItem->tag()); bound && !is.contains(*bound))
+            fail("the text box edits item " + std::to_string(*bound) + ", which is out of the tree, after " + after);
         before = std::move(now);
     }
 

@@ -161,7 +161,7 @@ const Lines kBuilt = {
     "корень | level 1, 1 of 1 | expandable expanded | activate collapse",
     "two | level 2, 1 of 2 | expandable expanded | activate collapse",
     "four | level 3, 1 of 2 | | activate",
-    " | level 3, 2 of 2 | | activate",
+    "blank | level 3, 2 of 2 | | activate",
     "three | level 2, 2 of 2 | expandable collapsed | activate expand",
 };
 
@@ -216,7 +216,7 @@ TEST_F(AccessibleTreeTest, ActionsOpenCloseAndClickAsTheUserDoes)
 
     item("3K")->actionInterface()->doAction("expand");
     EXPECT_EQ(expands.count(), 2);
-    EXPECT_EQ(read().back(), " | level 3, 1 of 1 | | activate"); // the placeholder
+    EXPECT_EQ(read().back(), "blank | level 3, 1 of 1 | | activate"); // the placeholder
 
     item("4K")->actionInterface()->doAction("expand"); // does not apply to a leaf
     EXPECT_EQ(expands.count(), 2);
@@ -279,6 +279,23 @@ TEST_F(AccessibleTreeTest, ChangesAreAnnouncedAndARebuildOnlyOnce)
     QTest::keyClick(tree, Qt::Key_Down);
     EXPECT_EQ(reader.take(true), (Lines{"Focus 1", "Selection 1 =1", "SelectionRemove 0 =0"}));
     EXPECT_TRUE(item("2K")->state().focused);
+
+    // Closing and opening the highlighted row: the bridge forwards no change
+    // of state, so the row is named again, as an object the reader has not
+    // seen (it skips a focus on the object it is on).
+    for (const auto &[key, rows] : {std::pair{Qt::Key_Left, "RowsRemoved 2-3"}, {Qt::Key_Right, "RowsInserted 2-3"}}) {
+        const QAccessible::Id before = QAccessible::uniqueId(item("2K"));
+        QTest::keyClick(tree, key);
+        EXPECT_EQ(reader.take(), (Lines{rows, "StateChanged 1 expanded collapsed", "Focus 1"}));
+        EXPECT_NE(QAccessible::uniqueId(item("2K")), before);
+    }
+
+    // Coming back to the tree names its highlighted row, after Qt names the tree.
+    other->setFocus();
+    tree->setFocus();
+    reader.take();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reader.take(), Lines{"Focus 1"});
 
     other->setFocus(); // the program moves the highlight while the user types
     tree->find("3K").setSelected();

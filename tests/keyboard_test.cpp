@@ -153,25 +153,29 @@ INSTANTIATE_TEST_SUITE_P(KeyboardTest, KeyOnTheHighlight,
                                  + std::to_string(std::get<1>(info.param).number);
                          });
 
-// After Del the user is on the next sibling, else the previous one, else
-// the parent: marked, red, highlighted, and the text box edits it.
-TEST_F(KeyboardTest, DelLeavesTheUserOnTheNearestItem)
+// Where the keyboard leaves the user. After Del: on the next sibling, else
+// the previous one, else the parent, marked, red, highlighted, and the text
+// box edits it. After a move into a closed item: on that item, highlighted.
+TEST_F(KeyboardTest, AKeyLeavesTheUserWhereTheyCanGoOn)
 {
-    const std::pair<const char *, const char *> cases[] = {{"4K", "5K"}, {"6K", "5K"}, {"7K", "3K"}};
-    for (const auto &[deleted, landed] : cases) {
-        SCOPED_TRACE(deleted);
+    const std::tuple<const char *, const char *, const char *> cases[] = {
+        {"4K", "Del", "5K"}, {"6K", "Del", "5K"}, {"7K", "Del", "3K"}, {"5K", "Alt+Right", "4K"}};
+    for (const auto &[clicked, shortcut, landed] : cases) {
+        SCOPED_TRACE(clicked);
         startWithToolbar(kTree);
-        if (std::string(deleted) == "7K")
+        if (std::string(clicked) == "7K")
             clickArrow("3K");
-        click(deleted);
-        pressKey(window->TreeV, "Del");
-        EXPECT_FALSE(node(deleted).isValid());
+        click(clicked);
+        pressKey(window->TreeV, shortcut);
         EXPECT_EQ(window->TreeV->currentIndex(), window->TreeV->indexOf(node(landed)));
-        EXPECT_TRUE(node(landed).isSelected());
-        EXPECT_EQ(node(landed).foreColor(), kColorSelected);
-        EXPECT_EQ(store.field(std::stoi(landed), "KeySel"), "1");
-        EXPECT_EQ(testing_support::tagText(*window->txtItem), landed);
-        EXPECT_EQ(window->txtItem->text(), node(landed).text());
+        if (std::string(shortcut) == "Del") {
+            EXPECT_FALSE(node(clicked).isValid());
+            EXPECT_TRUE(node(landed).isSelected());
+            EXPECT_EQ(node(landed).foreColor(), kColorSelected);
+            EXPECT_EQ(store.field(std::stoi(landed), "KeySel"), "1");
+            EXPECT_EQ(testing_support::tagText(*window->txtItem), landed);
+            EXPECT_EQ(window->txtItem->text(), node(landed).text());
+        }
         TearDown();
         store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
     }
@@ -286,6 +290,21 @@ TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
     EXPECT_EQ(box->text(QAccessible::Name), "Item text");
     click("5K");
     EXPECT_TRUE(box->text(QAccessible::Description).contains("middle")) << box->text(QAccessible::Description).toStdString();
+    type(" one"); // renamed: the description says so when the box takes the focus again
+    key(Qt::Key_Escape, window->txtItem);
+    key(Qt::Key_F2);
+    EXPECT_TRUE(box->text(QAccessible::Description).contains("middle one"));
+
+    // A new item is heard as one; the box bound to it says it edits an item
+    // without text; after a delete, that it edits none.
+    pressKey(window->TreeV, "Ctrl+N");
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->TreeV);
+    EXPECT_EQ(tree->child(window->TreeV->currentIndex().row())->text(QAccessible::Name), "new item");
+    key(Qt::Key_F2);
+    EXPECT_EQ(box->text(QAccessible::Description), "Edits an item without text");
+    press(CmdDelete);
+    EXPECT_EQ(box->text(QAccessible::Description), "Edits no item: select one in the tree and press F2");
 }
 
 } // namespace
+

@@ -10,7 +10,8 @@
 // soak: user actions, numbered FIRST, FIRST + 1, ... (up to LAST), each one
 // chosen from SEED, its number and the window as it stands: a mouse click on
 // a shown node, one keystroke into the text box (a character or Backspace),
-// opening or closing a node with children, or a toolbar button other than
+// opening or closing a node with children, a command key on a node the
+// highlight was moved to without a click, or a toolbar button other than
 // quit. Each user action is one write transaction, and each is reported on
 // standard output, one flushed line at a time:
 //
@@ -73,6 +74,7 @@
 // 4 paused and never killed.
 
 #include "app/frm_tree.h"
+#include "commands/command_table.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
 #include "tests/window_driver.h"
@@ -82,6 +84,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QTest>
 #include <QToolBar>
 
@@ -246,6 +250,21 @@ public:
         QTest::keyClick(m_frm.txtItem, Qt::Key_Backspace);
     }
 
+    // A command key on the tree with the highlight moved to node first and
+    // nothing marked on the way, as closing an ancestor or a drag leaves it:
+    // the key marks the node itself, in its own action.
+    bool keyOn(const toolkit::TreeNode &node, const QKeySequence &key)
+    {
+        toolkit::KeyedTree *tree = m_frm.TreeV;
+        const QModelIndex index = tree->indexOf(node);
+        if (!index.isValid() || key.isEmpty())
+            return false;
+        tree->setFocus();
+        tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        QTest::keyClick(tree, key[0].key(), key[0].keyboardModifiers());
+        return true;
+    }
+
     bool command(int button)
     {
         for (QAction *action : m_frm.Toolbar1->actions()) {
@@ -343,6 +362,20 @@ Action choose(Rng &rng, Window &window)
             return {(open ? "open " : "close ") + node.key().toStdString(),
                     [node, open] { node.setExpanded(open); }};
         }
+    }
+    if (roll < 85 && !shown.empty()) {
+        std::vector<const char *> keys;
+        for (const auto &command : modTree::Commands()) {
+            if (command.keyScope == modTree::KeyScope::Tree) {
+                for (const char *key : {command.shortcut, command.otherShortcut})
+                    if (*key)
+                        keys.push_back(key);
+            }
+        }
+        const toolkit::TreeNode node = shown[rng.below(shown.size())];
+        const QKeySequence key(QString::fromLatin1(keys[rng.below(keys.size())]));
+        return {"key " + key.toString().toStdString() + " on " + node.key().toStdString(),
+                [&window, node, key] { window.keyOn(node, key); }};
     }
     // Every button but quit (10), which would end the run.
     static const int kButtons[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11};

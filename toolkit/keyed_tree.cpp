@@ -107,6 +107,8 @@ public:
     storage::KeyIndex<KeyOfNode> byKey{KeyOfNode{&nodes}};
     // Colours set by the program (the marked item): few, so kept aside.
     std::unordered_map<int, int> foreColors;
+    // Accessible names of nodes without text (few).
+    std::unordered_map<int, QString> emptyNames;
     std::uint32_t generation = 1;
     int selected = -1;
     int maxDepth = 0;
@@ -238,6 +240,7 @@ public:
         nodes.clear();
         texts.clear();
         foreColors.clear();
+        emptyNames.clear();
         std::vector<int>().swap(top);
         std::vector<int>().swap(rows);
         std::vector<int>().swap(places);
@@ -878,8 +881,11 @@ void KeyedTree::pushSelection(std::optional<std::uint64_t> highlight)
 {
     const int id = m_model->selected;
     const QModelIndex index = id < 0 ? QModelIndex() : m_model->indexFor(id);
-    const int kept = highlight ? m_model->byKey.find(*highlight) : -1;
-    const QModelIndex current = kept >= 0 && m_model->indexFor(kept).isValid() ? m_model->indexFor(kept) : index;
+    // The node highlighted before, or the nearest of its ancestors shown.
+    int kept = highlight ? m_model->byKey.find(*highlight) : -1;
+    while (kept >= 0 && !m_model->indexFor(kept).isValid())
+        kept = m_model->node(kept).parent;
+    const QModelIndex current = kept >= 0 ? m_model->indexFor(kept) : index;
     m_pushing = true;
     if (current == index && index.isValid()) {
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
@@ -953,8 +959,48 @@ void KeyedTree::mouseDoubleClickEvent(QMouseEvent *event)
         setNodeExpanded(node.m_id, !node.isExpanded());
 }
 
+void KeyedTree::addCommandKey(const QKeySequence &key, std::function<void()> run)
+{
+    if (!key.isEmpty() && run)
+        m_commandKeys.emplace_back(key[0], std::move(run));
+}
+
+void KeyedTree::highlight(const TreeNode &node)
+{
+    const QModelIndex index = indexOf(node);
+    if (!index.isValid())
+        return;
+    m_pushing = true;
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    m_pushing = false;
+}
+
+void KeyedTree::setNameWhenEmpty(const TreeNode &node, const QString &name)
+{
+    if (node.m_tree == this && node.isValid())
+        m_model->emptyNames[node.m_id] = name;
+}
+
+QString KeyedTree::accessibleNameOf(const TreeNode &node) const
+{
+    const QString shown = node.shownText(); // a ten-megabyte name would stall the reader
+    if (!shown.isEmpty() || node.m_tree != this || !node.isValid())
+        return shown;
+    // Not nothing: a screen reader would say only where the row is.
+    const auto it = m_model->emptyNames.find(node.m_id);
+    return it == m_model->emptyNames.end() ? tr("blank") : it->second;
+}
+
 void KeyedTree::keyPressEvent(QKeyEvent *event)
 {
+    const QKeyCombination pressed(event->modifiers() & ~Qt::KeypadModifier, static_cast<Qt::Key>(event->key()));
+    for (const auto &[key, run] : m_commandKeys) {
+        if (key == pressed) {
+            event->accept();
+            run(); // may rebuild the whole tree
+            return;
+        }
+    }
     // A key that moves the highlight to another node clicks that node, once
     // Qt is done with the key. Opening and closing move nothing, and a
     // highlight the program sets (a rebuild, the focus coming back) is no key.

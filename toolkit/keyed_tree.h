@@ -6,9 +6,14 @@
 #include <QString>
 #include <QListView>
 
+#include <QKeySequence>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace toolkit {
 
@@ -113,6 +118,19 @@ public:
     // The number of rows shown (nodes under open ancestors).
     int visibleCount() const;
 
+    // Moves the highlight to a shown node without selecting or clicking it.
+    void highlight(const TreeNode &node);
+
+    // A key the tree hands to run instead of handling it itself. It comes as
+    // an ordinary key press, which reaches the tree only after a screen reader
+    // has had it: a shortcut would take the key first, even one the screen
+    // reader keeps for itself (Orca's Insert).
+    void addCommandKey(const QKeySequence &key, std::function<void()> run);
+
+    // A node's accessible name while its text is empty ("new item", say);
+    // forgotten with the node.
+    void setNameWhenEmpty(const TreeNode &node, const QString &name);
+
     void beginBatch();
     void endBatch();
     bool inBatch() const { return m_batchDepth > 0; }
@@ -163,6 +181,9 @@ private:
         int siblings = 0;  // itself included
     };
     Place placeOf(const TreeNode &node) const;
+    // What a screen reader calls the node: what its row shows; without a
+    // text the name it was given for then, or "blank".
+    QString accessibleNameOf(const TreeNode &node) const;
     // Where the node's text is drawn, right of its arrow, in viewport coordinates.
     QRect textRect(const TreeNode &node) const;
     // What a click on a shown node does: it becomes current, then nodeClick.
@@ -179,7 +200,7 @@ private:
     // Names the highlighted row id to screen readers again, as a new object.
     void announceAgain(int id);
     // Shows the selected node selected, and highlights it, or else the node
-    // keyed highlight when it is shown.
+    // keyed highlight (its nearest shown ancestor when it is hidden).
     void pushSelection(std::optional<std::uint64_t> highlight = std::nullopt);
     void repaintArrow(int id);
     void fitContentWidth();
@@ -190,6 +211,7 @@ private:
     bool m_pushing = false;
     bool m_arrowPressed = false;
     int m_rowWidth = 0;
+    std::vector<std::pair<QKeyCombination, std::function<void()>>> m_commandKeys;
     std::optional<std::uint64_t> m_keptCurrent; // the highlighted node's key, across a rebuild
 };
 

@@ -70,7 +70,7 @@ public:
         if (p.row < 0)
             return {};
         if (t == QAccessible::Name)
-            return m_node.shownText(); // what the row shows: a ten-megabyte name would stall the reader
+            return m_tree->accessibleNameOf(m_node);
         // Rows are flat to Qt, and Qt 6.4's AT-SPI bridge passes on no level
         // or set attributes: the description is what reaches a screen reader.
         if (t == QAccessible::Description)

@@ -1,5 +1,8 @@
 #include "toolkit/text_box.h"
 
+#include <QAccessible>
+#include <QKeyEvent>
+
 #include <limits>
 
 namespace toolkit {
@@ -23,9 +26,27 @@ void TextBox::describe()
         setAccessibleDescription(description);
 }
 
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        emit escape();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
 void TextBox::focusInEvent(QFocusEvent *event)
 {
     describe(); // before Qt tells screen readers of the focus
+    // A screen reader that hears of a text change in the box (the program
+    // filled it just before the focus came) takes the box for the focused
+    // object without naming it, and then skips the focus as one it has. As a
+    // new accessible object the box is named, with its description.
+    if (QAccessible::isActive()) {
+        if (QAccessibleInterface *self = QAccessible::queryAccessibleInterface(this))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(self));
+    }
     QLineEdit::focusInEvent(event);
 }
 

@@ -30,9 +30,12 @@ public:
 
 signals:
     void change();
+    // Escape was pressed (a key press, so a screen reader has had it first).
+    void escape();
 
 protected:
     void focusInEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     std::optional<NodeKey> m_tag;

@@ -92,7 +92,6 @@ void ResetBrowsing()
     g_browsing = false;
     g_open.clear();
     g_mark.reset();
-    g_observer = nullptr;
 }
 
 } // namespace modTree

@@ -16,8 +16,8 @@ bool Browsing();
 
 // Finds out whether the store can be written now, a store SQLite opened for
 // reading only being opened again first, and starts or ends browsing to
-// match, with one line on standard error when it starts (whyNot names the
-// action that was lost, if one was) and when it ends. Runs outside any
+// match, with one line on standard error when it starts (naming lostAction,
+// the action the file refused, if one did) and when it ends. Runs outside any
 // transaction; inside one, or when the file cannot tell (busy, full), it
 // changes nothing. True when browsing started or ended.
 bool CheckWritable(const char *lostAction = nullptr);
@@ -32,7 +32,8 @@ void BrowseOpen(std::int32_t item, bool open);
 std::optional<std::int32_t> BrowsedMark();
 void BrowseMark(std::int32_t item);
 
-// Back to writing, forgetting the above; for a new start on another store.
+// Back to writing, forgetting what was browsed; for a new start on another
+// store.
 void ResetBrowsing();
 
 } // namespace modTree

@@ -24,6 +24,25 @@ toolkit::TreeNode nodeOfCurrentRecord()
     return key && tree ? tree->find(ItemNode(*key)) : toolkit::TreeNode();
 }
 
+// The highlight on the nearest ancestor of the current record that the view
+// shows; the cursor back on key.
+void highlightShownAncestor(std::int32_t key)
+{
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    std::unordered_set<std::int32_t> seen;
+    for (auto at = rsTree.key(Field::KeyPar); tree && at && *at != 0 && seen.insert(*at).second;
+         at = rsTree.key(Field::KeyPar)) {
+        const toolkit::TreeNode shown = tree->find(ItemNode(*at));
+        if (tree->indexOf(shown).isValid()) {
+            tree->highlight(shown);
+            break;
+        }
+        if (!rsTree.positionOn(*at))
+            break;
+    }
+    rsTree.positionOn(key);
+}
+
 } // namespace
 
 bool HeldByTheTree(std::int32_t item)
@@ -102,8 +121,12 @@ void SelectItem(std::int32_t key)
     rsTree.update(Field::KeySel, true);
 
     const toolkit::TreeNode node = nodeOfCurrentRecord();
-    if (!node.isValid())
-        return; // marked in the table only, or no such record: nothing to show
+    if (!node.isValid()) {
+        // Marked in the table only, inside a closed branch (or no such
+        // record): the highlight goes to where the item is to be found.
+        highlightShownAncestor(key);
+        return;
+    }
     node.setForeColor(kColorSelected);
     TreeBusy = true;
     node.setSelected();
@@ -121,6 +144,12 @@ void NodeClick(const toolkit::TreeNode &node)
     }
     if (const auto key = ItemOf(node.nodeKey()))
         SelectItem(*key);
+}
+
+void NameNewItem(std::int32_t item)
+{
+    if (toolkit::KeyedTree *tree = AttachedControls().TreeV)
+        tree->setNameWhenEmpty(tree->find(ItemNode(item)), QStringLiteral("new item"));
 }
 
 bool TextBoxEditsBranch(std::int32_t top)
@@ -156,6 +185,8 @@ QString TextBoxDescription()
     const toolkit::TreeNode node = c.TreeV ? c.TreeV->find(*tag) : toolkit::TreeNode();
     if (!node.isValid())
         return QStringLiteral("Edits an item not shown in the tree");
+    if (node.shownText().isEmpty())
+        return QStringLiteral("Edits an item without text");
     return QStringLiteral("Edits the item \u201C") + node.shownText() + QStringLiteral("\u201D");
 }
 

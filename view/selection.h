@@ -29,6 +29,10 @@ bool HeldByTheTree(std::int32_t item);
 // the node; then the item is selected. Writes no text.
 void NodeClick(const toolkit::TreeNode &node);
 
+// Gives the node of a just-made item, while it has no text, the name "new
+// item" for screen readers, which would otherwise hear nothing of it.
+void NameNewItem(std::int32_t item);
+
 // Whether the text box is bound to top or to an item under it.
 bool TextBoxEditsBranch(std::int32_t top);
 
