@@ -17,6 +17,10 @@ fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3
           libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm desktop-file-utils)
+# The screen-reader test, in test mode only: Orca, its speech (a dummy output
+# module, no sound device) and the accessibility bus, and xdotool to type.
+reader_packages=(orca speech-dispatcher speech-dispatcher-audio-plugins libasound2-data at-spi2-core dbus
+                 dbus-x11 xdotool x11-xkb-utils)
 # The fuzz step, in test mode only: clang 16 with libc++ (clang cannot build
 # the store's compile-time SQL texts against Debian 12's libstdc++), its
 # libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
@@ -36,6 +40,9 @@ install_missing() {
     fi
 }
 install_missing "${packages[@]}"
+if [[ $mode == test ]]; then
+    install_missing "${reader_packages[@]}"
+fi
 
 jobs=$(nproc)
 # The test builds treat every warning as an error; the program's own build
