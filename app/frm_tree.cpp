@@ -178,10 +178,7 @@ void frmTree::TreeV_EditKey()
     if (node.isValid() && txtItem->tag() != node.nodeKey())
         TreeV_NodeClick(node);
     txtItem->setFocus(Qt::ShortcutFocusReason);
-    // All of it selected, the cursor at the start: screen readers read the
-    // line at the cursor, and Qt's line at the very end of a text lacks its
-    // last character.
-    txtItem->setSelection(static_cast<int>(txtItem->text().size()), -static_cast<int>(txtItem->text().size()));
+    txtItem->selectAll();
 }
 
 void frmTree::txtItem_Escape()

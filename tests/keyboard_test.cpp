@@ -290,6 +290,12 @@ TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
     EXPECT_EQ(box->text(QAccessible::Name), "Item text");
     click("5K");
     EXPECT_TRUE(box->text(QAccessible::Description).contains("middle")) << box->text(QAccessible::Description).toStdString();
+    // Screen readers speak a line run by run of text attributes: one run
+    // must cover the whole text, or its end goes unspoken.
+    int start = -1, end = -1;
+    box->textInterface()->attributes(3, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(0, 6));
+    EXPECT_EQ(box->textInterface()->text(0, 6), "middle");
     type(" one"); // renamed: the description says so when the box takes the focus again
     key(Qt::Key_Escape, window->txtItem);
     key(Qt::Key_F2);

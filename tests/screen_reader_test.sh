@@ -23,7 +23,7 @@ expected=(
     '^Left: .*Plumbing expanded\. level 3, 3 of 3'
     '^Left: .*Plumbing collapsed\. level 3, 3 of 3'
     '^Right: .*Plumbing expanded\. level 3, 3 of 3'
-    '^F2: .*Item text text\..*Edits the item “Plumbing”'
+    '^F2: .*Item text text\. Plumbing selected\. Edits the item “Plumbing”'
     '^Escape: .*Plumbing expanded\. level 3, 3 of 3'
     '^ctrl\+n: .*new item\. level 3, 4 of 4'
     '^F2: .*Item text text\..*Edits an item without text'
