@@ -43,6 +43,32 @@ void highlightShownAncestor(std::int32_t key)
     rsTree.positionOn(key);
 }
 
+// SelectItem while browsing: the red mark and the highlight move, the file
+// keeps its mark.
+void markInView(std::int32_t key)
+{
+    std::optional<std::int32_t> before = BrowsedMark();
+    if (!before) {
+        if (rsTree.index() != store::kIndexKeySel)
+            rsTree.setIndex(store::kIndexKeySel);
+        if (rsTree.seek({true}))
+            before = rsTree.key(Field::KeyInd);
+        rsTree.setIndex(store::kIndexKeyInd);
+    }
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    if (before && tree)
+        tree->find(ItemNode(*before)).setForeColor(kColorPlain);
+    BrowseMark(key);
+    rsTree.positionOn(key);
+    const toolkit::TreeNode node = tree ? tree->find(ItemNode(key)) : toolkit::TreeNode();
+    if (!node.isValid())
+        return;
+    node.setForeColor(kColorSelected);
+    TreeBusy = true;
+    node.setSelected();
+    TreeBusy = false;
+}
+
 } // namespace
 
 bool HeldByTheTree(std::int32_t item)
@@ -71,36 +97,6 @@ bool HeldByTheTree(std::int32_t item)
     }
     return true;
 }
-
-namespace {
-
-// SelectItem while browsing: the red mark and the highlight move, the file
-// keeps its mark.
-void markInView(std::int32_t key)
-{
-    std::optional<std::int32_t> before = BrowsedMark();
-    if (!before) {
-        if (rsTree.index() != store::kIndexKeySel)
-            rsTree.setIndex(store::kIndexKeySel);
-        if (rsTree.seek({true}))
-            before = rsTree.key(Field::KeyInd);
-        rsTree.setIndex(store::kIndexKeyInd);
-    }
-    toolkit::KeyedTree *tree = AttachedControls().TreeV;
-    if (before && tree)
-        tree->find(ItemNode(*before)).setForeColor(kColorPlain);
-    BrowseMark(key);
-    rsTree.positionOn(key);
-    const toolkit::TreeNode node = tree ? tree->find(ItemNode(key)) : toolkit::TreeNode();
-    if (!node.isValid())
-        return;
-    node.setForeColor(kColorSelected);
-    TreeBusy = true;
-    node.setSelected();
-    TreeBusy = false;
-}
-
-} // namespace
 
 void SelectItem(std::int32_t key)
 {

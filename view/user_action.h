@@ -16,9 +16,11 @@ namespace modTree {
 //
 // Opens nothing for an event raised inside the program's own change (the
 // handler returns at once then) or inside another action (it joins that one),
-// nor without a store. When the file cannot be had for writing, or the commit
-// fails, nothing of the action stays in the file, the view is rebuilt from
-// the table and one line goes to standard error.
+// nor without a store, nor while browsing a store that cannot be written
+// (the handlers write nothing then). When the file cannot be had for writing,
+// or the commit fails, nothing of the action stays in the file, the view is
+// rebuilt from the table and one line goes to standard error; when the file
+// takes no writes at all any more, browsing starts.
 class UserAction {
 public:
     // what names the action in that line: "click", "keystroke", ...
