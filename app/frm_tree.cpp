@@ -160,6 +160,8 @@ void frmTree::showWritable()
     const bool writable = !modTree::Browsing();
     txtItem->setReadOnly(!writable);
     modTree::EnableCommands(Toolbar1, writable);
+    // Heard with the tree's name, for those who do not see the greyed buttons.
+    TreeV->setAccessibleDescription(writable ? QString() : tr("Read only: the store cannot be written, nothing is kept"));
 }
 
 void frmTree::changeEvent(QEvent *event)

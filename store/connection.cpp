@@ -62,7 +62,7 @@ Connection::Writability Connection::probeWrite(std::string *reason)
         return Writability::Unknown;
     if (isReadOnly()) {
         if (reason)
-            *reason = "the file may not be written";
+            *reason = "read-only for this user or on this disk";
         return Writability::ReadOnly;
     }
     sqlite3_busy_timeout(m_db, 0);

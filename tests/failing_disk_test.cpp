@@ -142,6 +142,7 @@ TEST_P(Browsing, TheTreeFollowsTheUserAndNothingReachesTheFile)
     for (const CommandRow &command : Commands())
         EXPECT_EQ(buttons.at(command.number - 1)->isEnabled(), !command.writes) << command.number;
     EXPECT_TRUE(window->txtItem->isReadOnly());
+    EXPECT_TRUE(window->TreeV->accessibleDescription().startsWith("Read only"));
 
     ::testing::internal::CaptureStderr();
     click("6K");
