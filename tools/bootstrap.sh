@@ -17,10 +17,11 @@ fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3
           libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm desktop-file-utils)
-# The screen-reader test, in test mode only: Orca, its speech (a dummy output
-# module, no sound device) and the accessibility bus, and xdotool to type.
-reader_packages=(orca speech-dispatcher speech-dispatcher-audio-plugins libasound2-data at-spi2-core dbus
-                 dbus-x11 xdotool x11-xkb-utils)
+# In test mode only: for the screen-reader test, Orca, its speech (a dummy
+# output module, no sound device), the accessibility bus and xdotool to type;
+# for the install test, GLib's gio, which starts a desktop entry as a desktop does.
+test_packages=(orca speech-dispatcher speech-dispatcher-audio-plugins libasound2-data at-spi2-core dbus
+               dbus-x11 xdotool x11-xkb-utils libglib2.0-bin)
 # The fuzz step, in test mode only: clang 16 with libc++ (clang cannot build
 # the store's compile-time SQL texts against Debian 12's libstdc++), its
 # libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
@@ -41,7 +42,7 @@ install_missing() {
 }
 install_missing "${packages[@]}"
 if [[ $mode == test ]]; then
-    install_missing "${reader_packages[@]}"
+    install_missing "${test_packages[@]}"
 fi
 
 jobs=$(nproc)

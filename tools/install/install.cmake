@@ -8,6 +8,17 @@
 set(BRANCHKEEPER_HOME lib/branchkeeper)
 set(install_sources ${CMAKE_CURRENT_LIST_DIR})
 
+# What needs the prefix runs at install time, in at_install.cmake: first,
+# before any file is placed, whether the install can go ahead over what is
+# there; last, the files that name the prefix, and the store.
+set(at_install "
+  set(BRANCHKEEPER_HOME [==[${BRANCHKEEPER_HOME}]==])
+  set(BRANCHKEEPER_STORE_TOOL [==[$<TARGET_FILE:branchkeeper-store>]==])
+  set(BRANCHKEEPER_RUNTIME_DIR [==[${BRANCHKEEPER_RUNTIME_DIR}]==])
+  set(BRANCHKEEPER_INSTALL_SOURCES [==[${install_sources}]==])
+  include([==[${install_sources}/at_install.cmake]==])")
+install(CODE "set(BRANCHKEEPER_INSTALL_STEP check)${at_install}")
+
 install(TARGETS branchkeeper branchkeeper-store RUNTIME DESTINATION ${BRANCHKEEPER_HOME})
 install(DIRECTORY ${BRANCHKEEPER_RUNTIME_DIR}/pic1 ${BRANCHKEEPER_RUNTIME_DIR}/pic2
         DESTINATION ${BRANCHKEEPER_HOME})
@@ -18,25 +29,5 @@ foreach(program branchkeeper branchkeeper-store)
   configure_file(${install_sources}/launcher.in ${CMAKE_BINARY_DIR}/share/launchers/${program} @ONLY)
   install(PROGRAMS ${CMAKE_BINARY_DIR}/share/launchers/${program} DESTINATION bin)
 endforeach()
-install(PROGRAMS ${install_sources}/uninstall.in DESTINATION ${BRANCHKEEPER_HOME} RENAME uninstall)
 
-# Made at install time, when the prefix is known: the desktop entry names the
-# launcher by its full path, and the store is made only where none is.
-install(CODE "
-  set(prefix \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-  file(READ \"${install_sources}/branchkeeper.desktop.in\" entry)
-  string(REPLACE \"@LAUNCHER@\" \"\${CMAKE_INSTALL_PREFIX}/bin/branchkeeper\" entry \"\${entry}\")
-  file(MAKE_DIRECTORY \"\${prefix}/share/applications\")
-  file(WRITE \"\${prefix}/share/applications/branchkeeper.desktop\" \"\${entry}\")
-  message(STATUS \"Installing: \${prefix}/share/applications/branchkeeper.desktop\")
-  set(store \"\${prefix}/${BRANCHKEEPER_HOME}/dbPro.mdb\")
-  if(EXISTS \"\${store}\")
-    message(STATUS \"Keeping your store: \${store}\")
-  else()
-    execute_process(COMMAND \"$<TARGET_FILE:branchkeeper-store>\" new \"\${store}\" RESULT_VARIABLE failed)
-    if(failed)
-      message(FATAL_ERROR \"cannot make the store \${store}\")
-    endif()
-    message(STATUS \"Installing: \${store} (a new, empty store)\")
-  endif()
-")
+install(CODE "set(BRANCHKEEPER_INSTALL_STEP finish)${at_install}")
