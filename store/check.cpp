@@ -299,12 +299,67 @@ std::optional<LinkCheck> checkLinks(Connection &connection, std::string *error)
     return out;
 }
 
+namespace {
+
+bool isFormatObject(std::string_view type, std::string_view name)
+{
+    if (type == "table")
+        return name == kTreeTable || name == kCommandTable;
+    if (type != "index")
+        return false;
+    if (name.starts_with("sqlite_autoindex_"))
+        return true;
+    for (const auto &index : kTreeIndexes)
+        if (index.created && index.name == name)
+            return true;
+    return false;
+}
+
+// The objects of the file that are not the store's, into the check.
+void surveySchema(Connection &connection, LinkCheck &check)
+{
+    Statement stmt;
+    if (!stmt.prepare(connection.handle(), sql::kSchemaObjects))
+        return;
+    Value type, name, table;
+    while (stmt.step() == Statement::Step::Row) {
+        stmt.columnInto(0, type);
+        stmt.columnInto(1, name);
+        stmt.columnInto(2, table);
+        const std::string t = toText(type).value_or("");
+        const std::string n = toText(name).value_or("");
+        const std::string on = toText(table).value_or("");
+        if (t == "trigger" || t == "view") {
+            check.problems.push_back(t + " \"" + n + "\"" + (t == "trigger" ? " on " + on : std::string())
+                                     + ": a store runs no code of its own; the program does not open a store "
+                                       "whose tables have triggers");
+        } else if (!isFormatObject(t, n)) {
+            check.notes.push_back(t + " \"" + n + "\" is not part of a store (another program's?)");
+        }
+    }
+}
+
+} // namespace
+
 std::optional<LinkCheck> checkLinks(const std::string &path, std::string *error)
 {
-    const auto connection = Connection::open(path, error, Connection::Access::ReadOnly);
+    const auto connection = Connection::open(path, error, Connection::Access::Inspect);
     if (!connection)
         return std::nullopt;
-    return checkLinks(*connection, error);
+    LinkCheck planted;
+    surveySchema(*connection, planted);
+    auto check = checkLinks(*connection, error);
+    if (!check && planted.clean())
+        return std::nullopt;
+    if (!check) {
+        // Items made unreadable by what was planted (a view in their place):
+        // the check names what it found rather than failing.
+        check = LinkCheck{};
+        check->problems.push_back("the items cannot be read: " + (error ? *error : std::string()));
+    }
+    check->problems.insert(check->problems.begin(), planted.problems.begin(), planted.problems.end());
+    check->notes = std::move(planted.notes);
+    return check;
 }
 
 } // namespace store

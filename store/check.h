@@ -14,6 +14,9 @@ class Connection;
 // items it reached from the root.
 struct LinkCheck {
     std::vector<std::string> problems;
+    // What the file has besides a store that does no harm (a table or an
+    // index of another program's): said, not counted as broken.
+    std::vector<std::string> notes;
     std::vector<std::int32_t> reachable; // the root first, then depth first in display order
     bool clean() const { return problems.empty(); }
 };
@@ -38,7 +41,9 @@ struct LinkCheck {
 std::optional<LinkCheck> checkLinks(Connection &connection, std::string *error);
 
 // The same on the store at path, opened read-only: the file is never created
-// or written.
+// or written. Also names what the file holds that a store has not: a trigger
+// or a view is a broken rule (a store runs no code, and the program does not
+// open a store whose tables have triggers); another table or index is a note.
 std::optional<LinkCheck> checkLinks(const std::string &path, std::string *error);
 
 } // namespace store

@@ -3,13 +3,20 @@
 #include "store/sql.h"
 #include "store/statement.h"
 
+#include "store/format.h"
+
 #include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 namespace store {
 
 namespace {
 constexpr int kBusyTimeoutMs = 2000;
 } // namespace
+
 
 Connection::Connection(sqlite3 *db) : m_db(db) {}
 
@@ -18,13 +25,96 @@ Connection::~Connection()
     sqlite3_close_v2(m_db);
 }
 
-std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error, Access access)
+namespace {
+
+// SQLite's progress calls come every this many virtual machine steps.
+constexpr int kStepsPerCall = 1000;
+// A reader's whole work: this many progress calls a page of the file, and
+// this many more. Reading a page's rows takes a few hundred steps; a million
+// items (22,000 pages) are read in well under a tenth of the budget.
+constexpr std::int64_t kCallsPerPage = 2000;
+constexpr std::int64_t kCallsAtLeast = 200000;
+
+bool configure(sqlite3 *db)
+{
+    int done = 0;
+    // The file runs nothing: no triggers and no views of its own (TEMP ones,
+    // which only the program itself can make, still work), no functions with
+    // side effects from its schema, no writes to the schema, no extensions.
+    return sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, &done) == SQLITE_OK
+        && sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &done) == SQLITE_OK
+        && sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &done) == SQLITE_OK
+        && sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, &done) == SQLITE_OK
+        && sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, &done) == SQLITE_OK;
+}
+
+// A journal beside the file: what a crash in the middle of a change leaves.
+bool hasJournal(const std::string &path)
+{
+    std::error_code ec;
+    return std::filesystem::file_size(path + "-journal", ec) > 0 && !ec;
+}
+
+// Rolls back a journal a crash left, the way SQLite does for any connection
+// that may write: a read/write connection's first read. False, with the
+// reason, when the folder or the file refuses it.
+bool recoverJournal(const std::string &path, std::string *error)
 {
     sqlite3 *db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        rc = sqlite3_exec(db, sql::kFirstRead, nullptr, nullptr, nullptr);
+    }
+    sqlite3_close_v2(db);
+    if (rc == SQLITE_OK || (rc & 0xFF) == SQLITE_NOTADB)
+        return true; // rolled back, or no journal of a database after all
+    if (error) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        *error = "the store needs recovery: a program ended in the middle of a change and left \"" + path
+            + "-journal\", which only a program that may write the folder \"" + folder
+            + "\" can undo; open the store once with BranchKeeper, or run this command, as a user who may write "
+              "there (keep the journal beside the store until then)";
+    }
+    return false;
+}
+
+// The triggers on TbTree or tbCmd, as "trigger X on T"; empty for none or
+// when the file cannot tell (not a database: the first real statement says so).
+std::vector<std::string> triggersOnTables(sqlite3 *db)
+{
+    std::vector<std::string> found;
+    Statement stmt;
+    if (!stmt.prepare(db, sql::kTriggersOnTables) || !stmt.bind(1, std::string("trigger"))
+        || !stmt.bind(2, std::string(kTreeTable)) || !stmt.bind(3, std::string(kCommandTable)))
+        return found;
+    Value name, table;
+    while (stmt.step() == Statement::Step::Row) {
+        stmt.columnInto(0, name);
+        stmt.columnInto(1, table);
+        const auto *n = std::get_if<std::string>(&name);
+        const auto *t = std::get_if<std::string>(&table);
+        found.push_back("trigger \"" + (n ? *n : std::string()) + "\" on " + (t ? *t : std::string()));
+    }
+    return found;
+}
+
+int onProgress(void *connection)
+{
+    return static_cast<Connection *>(connection)->spendWork() ? 0 : 1;
+}
+
+} // namespace
+
+std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error, Access access)
+{
+    if (access != Access::ReadWrite && hasJournal(path) && !recoverJournal(path, error))
+        return nullptr;
+    sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: the program works on an existing store only.
-    const int mode = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int mode = access == Access::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     const int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
+    if (rc != SQLITE_OK || !configure(db)) {
         if (error) {
             *error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
             if (rc == SQLITE_CANTOPEN)
@@ -37,7 +127,38 @@ std::shared_ptr<Connection> Connection::open(const std::string &path, std::strin
     // Another program may hold the file briefly; wait a little rather than
     // drop a keystroke.
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    return std::shared_ptr<Connection>(new Connection(db));
+    if (access != Access::Inspect) {
+        if (const auto planted = triggersOnTables(db); !planted.empty()) {
+            if (error) {
+                *error = "it has " + planted.front()
+                    + ", and a store runs no code of its own (\"branchkeeper-store check\" lists what it has "
+                      "that a store does not)";
+            }
+            sqlite3_close_v2(db);
+            return nullptr;
+        }
+    }
+    auto connection = std::shared_ptr<Connection>(new Connection(db));
+    if (access != Access::ReadWrite) {
+        Statement pages;
+        Value count;
+        if (pages.prepare(db, sql::kPageCount) && pages.step() == Statement::Step::Row)
+            pages.columnInto(0, count);
+        const auto *n = std::get_if<std::int64_t>(&count);
+        connection->limitWork(kCallsAtLeast + (n ? *n : 0) * kCallsPerPage);
+    }
+    return connection;
+}
+
+void Connection::limitWork(std::int64_t calls)
+{
+    m_workLeft = calls;
+    sqlite3_progress_handler(m_db, calls > 0 ? kStepsPerCall : 0, calls > 0 ? onProgress : nullptr, this);
+}
+
+bool Connection::spendWork()
+{
+    return --m_workLeft > 0;
 }
 
 bool Connection::setDurable()

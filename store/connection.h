@@ -16,12 +16,23 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    enum class Access { ReadWrite, ReadOnly };
+    // ReadOnly: for reading; its statements may do only so much work for the
+    // file's size, so a file made to keep a reader busy cannot hang it.
+    // Inspect: the same, and it also opens a store that has what a store
+    // must not (triggers on its tables), for the checker to name it.
+    enum class Access { ReadWrite, ReadOnly, Inspect };
 
     // Opens an existing file, for reading and writing unless access says
     // otherwise. Never creates the file: a missing file is an error (reported
     // in *error). Opening succeeds even for a file that is not a database; the
     // first statement finds that out.
+    //
+    // Every connection is defensive: the file cannot run code in it (its
+    // triggers and views do not run, its schema is not trusted with functions,
+    // no extension loads), and a store whose TbTree or tbCmd has a trigger is
+    // refused, but for Inspect. A journal a crash left beside the file is
+    // rolled back first, as SQLite does for a writer; where that cannot be
+    // done, a reader is refused with the reason and what to do.
     static std::shared_ptr<Connection> open(const std::string &path, std::string *error,
                                             Access access = Access::ReadWrite);
 
@@ -67,12 +78,21 @@ public:
     bool exec(const char *sql);
     const std::string &lastError() const { return m_error; }
 
+    // Counts one of SQLite's progress calls against a reading connection's
+    // budget; false (the statement is interrupted) once it is spent.
+    bool spendWork();
+
 private:
     friend class TransactionScope;
     explicit Connection(sqlite3 *db);
 
+    // How much work a reading connection's statements may do in all, in
+    // units of SQLite's progress calls; 0: no limit.
+    void limitWork(std::int64_t calls);
+
     sqlite3 *m_db = nullptr;
     std::string m_error;
+    std::int64_t m_workLeft = 0;
     int m_openScopes = 0; // scopes that began a transaction and have not ended it
     std::int64_t m_failures = 0;
     std::string m_failure;

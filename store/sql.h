@@ -296,6 +296,18 @@ inline constexpr const char *kRollback = "ROLLBACK";
 // A write that touches only the file's header, for finding out whether the
 // file and its journal can be written; always rolled back.
 inline constexpr const char *kProbeWrite = "PRAGMA user_version = 0";
+// A first read, which makes SQLite roll back a journal a crash left behind.
+inline constexpr const char *kFirstRead = "SELECT count(*) FROM sqlite_schema";
+// The triggers on the store's two tables (?1 "trigger", ?2 and ?3 the tables):
+// a store runs none of them.
+inline constexpr const char *kTriggersOnTables =
+    "SELECT name, tbl_name FROM sqlite_schema WHERE type = ?1 AND (tbl_name = ?2 COLLATE NOCASE OR tbl_name = ?3 "
+    "COLLATE NOCASE) ORDER BY name";
+// Every object of the file, for the checker to name those a store does not
+// have.
+inline constexpr const char *kSchemaObjects = "SELECT type, name, tbl_name FROM sqlite_schema ORDER BY rowid";
+// Pages in the file: what a reading tool's work is measured against.
+inline constexpr const char *kPageCount = "PRAGMA page_count";
 
 // ---------------------------------------------------------------- checks
 
@@ -309,7 +321,8 @@ inline constexpr std::string_view kWords[] = {
     "LIMIT",  "DESC",   "AS",    "UNION",   "ALL",     "EXISTS",  "IN",     "INSERT",   "INTO",      "VALUES",
     "UPDATE", "SET",    "CREATE", "TABLE",  "INDEX",   "ON",      "INTEGER", "TEXT",    "DEFAULT",   "PRIMARY",
     "KEY",    "PRAGMA", "BEGIN", "IMMEDIATE", "COMMIT", "ROLLBACK", "min",   "rowid",   "journal_mode", "DELETE",
-    "synchronous", "FULL", "data_version", "user_version", "k",  "Free",    "Other",  "json_each", "value",
+    "synchronous", "FULL", "data_version", "user_version", "count", "sqlite_schema", "name", "tbl_name", "type",
+    "COLLATE", "NOCASE", "page_count", "k",  "Free",    "Other",  "json_each", "value",
 };
 
 constexpr bool isKnown(std::string_view word)
@@ -363,7 +376,8 @@ constexpr bool allNamesKnown()
     const std::string_view texts[] = {
         kSchema,         kSelectRow,      kSelectChildren, kSeekParNxt,  kSeekSelected,    kSeekFree, kInsertKey,
         kChildLinks,     kCheckRead,      kReadAll,        kInsertWholeItem, kSelectCommands, kInsertCommand,
-        kJournalDelete,  kSynchronousFull, kDataVersion,   kBegin,       kBeginImmediate,  kCommit,   kRollback, kProbeWrite};
+        kJournalDelete,  kSynchronousFull, kDataVersion,   kBegin,       kBeginImmediate,  kCommit,   kRollback, kProbeWrite, kFirstRead, kTriggersOnTables,
+        kSchemaObjects, kPageCount};
     for (const auto text : texts)
         if (!namesAreKnown(text))
             return false;

@@ -128,6 +128,10 @@ void Statement::columnInto(int i, Value &v) const
 void Statement::noteError()
 {
     m_error = m_db ? sqlite3_errmsg(m_db) : "no connection";
+    // Only a reading connection's work budget interrupts a statement.
+    if (m_db && sqlite3_errcode(m_db) == SQLITE_INTERRUPT)
+        m_error = "reading it took more work than a store of its size can need (a file made to keep its reader "
+                  "busy?)";
 }
 
 } // namespace store

@@ -6,8 +6,10 @@
 //   action_runner DIR click K      a click on the node of item K
 //   action_runner DIR open K       opens the node of item K
 //
-// The store may hold triggers that call die(), a function only this process
-// has: it kills the process on the spot, in the middle of the action.
+// With BRANCHKEEPER_KILLER set to a trigger's event and condition ("AFTER
+// UPDATE OF KeySel ON TbTree WHEN ..."), the process gives its connection a
+// TEMP trigger that calls die() then: it kills the process on the spot, in
+// the middle of the action. (A store runs no triggers of its own.)
 // Exit codes: 0 when the action ended the program, 3 when it returned, 2 for
 // a bad call.
 
@@ -52,6 +54,12 @@ int main(int argc, char **argv)
     }
     sqlite3_create_function(modBase::rsTree.connection()->handle(), "die", 0, SQLITE_UTF8, nullptr, die, nullptr,
                             nullptr);
+    if (const QByteArray killer = qgetenv("BRANCHKEEPER_KILLER"); !killer.isEmpty()) {
+        const std::string trigger = "CREATE TEMP TRIGGER killer " + killer.toStdString() + " BEGIN SELECT die(); END";
+        if (sqlite3_exec(modBase::rsTree.connection()->handle(), trigger.c_str(), nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+            return 2;
+    }
     const int n = std::atoi(argv[3]);
     const std::string action = argv[2];
     if (action == "command") {

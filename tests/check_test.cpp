@@ -2,6 +2,7 @@
 // line that names it, and sound stores of every shape expecting none.
 
 #include "store/check.h"
+#include "store/connection.h"
 #include "tests/support/test_store.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +233,53 @@ TEST(LinkCheckerFiles, UnreadableStoresAreErrorsAndStayAsTheyWere)
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_EQ(ts.bytes(), before);
         EXPECT_EQ(QDir(ts.qDirectory()).entryList(QDir::Files), QStringList{"dbPro.mdb"});
+    }
+}
+
+// A store someone else planted code in: no connection the program or the
+// tool opens will take it (nor run its triggers or views), but the checker
+// opens it and names what does not belong in a store.
+TEST(PlantedStore, IsRefusedAndTheCheckerNamesWhatWasPlanted)
+{
+    const struct {
+        const char *name;
+        const char *sql;
+        bool opens;
+        Lines problems; // each a part of one line, in order
+        Lines notes;
+    } cases[] = {
+        {"a trigger that copies every text into a hidden table",
+         "CREATE TABLE Hidden (t TEXT); CREATE TRIGGER spy AFTER UPDATE ON TbTree BEGIN "
+         "INSERT INTO Hidden VALUES (NEW.KeyTxt); END",
+         false, {"trigger \"spy\" on TbTree"}, {"table \"Hidden\""}},
+        {"a trigger on the commands, named in lower case",
+         "CREATE TRIGGER c BEFORE INSERT ON tbcmd BEGIN SELECT 1; END", false, {"trigger \"c\" on tbcmd"}, {}},
+        {"a view that never ends in the items' place",
+         "ALTER TABLE TbTree RENAME TO Items; CREATE VIEW TbTree AS WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
+         "SELECT x + 1 FROM n) SELECT x AS KeyInd, x AS KeyPar, x AS KeyChi, x AS KeyPrw, x AS KeyNxt, x AS KeySel, "
+         "x AS KeyTxt, x AS Expand FROM n",
+         true, {"view \"TbTree\"", "the items cannot be read"}, {"table \"Items\""}},
+        {"another program's table and index", "CREATE TABLE Notes (t TEXT); CREATE INDEX NotesText ON Notes (t)",
+         true, {}, {"table \"Notes\"", "index \"NotesText\""}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestStore ts;
+        ts.create(kTree, {{"a.bmp", "A"}});
+        ts.exec(c.sql);
+        std::string error;
+        EXPECT_EQ(store::Connection::open(ts.path(), &error) != nullptr, c.opens) << error;
+        EXPECT_EQ(store::Connection::open(ts.path(), &error, store::Connection::Access::ReadOnly) != nullptr, c.opens);
+        const store::LinkCheck found = check(ts);
+        ASSERT_EQ(found.problems.size(), c.problems.size()) << ::testing::PrintToString(found.problems);
+        for (std::size_t i = 0; i < c.problems.size(); ++i)
+            EXPECT_NE(found.problems[i].find(c.problems[i]), std::string::npos) << found.problems[i];
+        ASSERT_EQ(found.notes.size(), c.notes.size()) << ::testing::PrintToString(found.notes);
+        for (std::size_t i = 0; i < c.notes.size(); ++i)
+            EXPECT_NE(found.notes[i].find(c.notes[i]), std::string::npos) << found.notes[i];
+        EXPECT_EQ(ts.count("SELECT count(*) FROM sqlite_schema WHERE name = 'Hidden'") == 0
+                      || ts.count("SELECT count(*) FROM Hidden") == 0,
+                  true);
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -209,5 +210,24 @@ TEST_P(HostileFile, OpensClicksEveryButtonAndClosesWithoutHarm)
 
 INSTANTIATE_TEST_SUITE_P(Files, HostileFile, ::testing::ValuesIn(kHostile),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// A store someone planted a trigger in (this one would copy every text
+// typed, a PIN say, into a hidden table) is not opened: the window stays
+// empty and one line says why; the file is left as it was.
+TEST_F(HostileFile, APlantedTriggerKeepsTheStoreShut)
+{
+    sample(store);
+    store.exec("CREATE TABLE Hidden (t TEXT); CREATE TRIGGER spy AFTER UPDATE ON TbTree BEGIN "
+               "INSERT INTO Hidden VALUES (NEW.KeyTxt); END");
+    const std::string before = store.bytes();
+    ::testing::internal::CaptureStderr();
+    startOnStore();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(window->TreeV->nodeCount(), 0);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("trigger \"spy\" on TbTree"), std::string::npos) << said;
+    window->txtItem->setText("1234");
+    EXPECT_EQ(store.bytes(), before);
+}
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "store/allocation.h"
 #include "store/links.h"
+#include "store/connection.h"
 #include "store/mod_base.h"
 #include "store/sql.h"
 #include "tests/support/test_store.h"
@@ -42,6 +43,7 @@ protected:
             ts.exec(extraSql);
         log.install();
         ASSERT_TRUE(modBase::OpenBase(ts.directory()).ok());
+        log.attach(modBase::rsTree.connection()->handle());
     }
     WriteLog log{ts};
 };

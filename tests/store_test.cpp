@@ -3,6 +3,7 @@
 #include "store/create.h"
 #include "store/mod_base.h"
 #include "store/tree_cursor.h"
+#include "tests/support/faulty_disk.h"
 #include "tests/support/test_store.h"
 
 #include <sqlite3.h>
@@ -198,6 +199,70 @@ INSTANTIATE_TEST_SUITE_P(Files, OpenBaseBroken, ::testing::ValuesIn(kBrokenStore
                          [](const auto &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- TreeCursor
+
+// A program killed in the middle of a change leaves the journal beside the
+// store. A reader rolls it back as a writer would, and reads the store as it
+// was before the change; where the journal cannot be undone it says what to
+// do instead of failing with SQLite's words.
+TEST(ConnectionTest, AJournalACrashLeftIsRolledBackBeforeAnyoneReads)
+{
+    for (const bool folderRefuses : {false, true}) {
+        SCOPED_TRACE(folderRefuses ? "the journal cannot be undone" : "the folder can be written");
+        // What a crash in the middle of a commit leaves: the change in the
+        // file, and beside it the journal of what was there before.
+        TestStore crashed;
+        {
+            TestStore live;
+            live.create({{1, 0}, {2, 1, false, "before"}});
+            sqlite3 *db = nullptr;
+            ASSERT_EQ(sqlite3_open(live.path().c_str(), &db), SQLITE_OK);
+            // Without syncs the journal is whole (hot) as soon as it is written.
+            ASSERT_EQ(sqlite3_exec(db, "PRAGMA synchronous = OFF; BEGIN IMMEDIATE; "
+                                       "UPDATE TbTree SET KeyTxt = 'after' WHERE KeyInd = 2",
+                                   nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            std::filesystem::copy_file(live.path() + "-journal", crashed.path() + "-journal");
+            ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close_v2(db);
+            std::filesystem::copy_file(live.path(), crashed.path());
+        }
+        testing_support::FaultyDisk disk;
+        if (folderRefuses)
+            disk.set(testing_support::FaultyDisk::Fault::NoJournal);
+        std::string error;
+        const auto reader = Connection::open(crashed.path(), &error, Connection::Access::ReadOnly);
+        EXPECT_EQ(reader == nullptr, folderRefuses);
+        if (folderRefuses) {
+            EXPECT_NE(error.find("needs recovery"), std::string::npos) << error;
+            EXPECT_TRUE(std::filesystem::exists(crashed.path() + "-journal")) << "the journal is kept";
+            continue;
+        }
+        EXPECT_FALSE(std::filesystem::exists(crashed.path() + "-journal"));
+        TreeCursor cursor;
+        ASSERT_TRUE(cursor.open(reader));
+        ASSERT_TRUE(cursor.positionOn(2));
+        EXPECT_EQ(cursor.text(Field::KeyTxt), std::optional<std::string>("before"));
+    }
+}
+
+// A reading connection does only so much work for the file's size: a
+// statement that would run for ever is interrupted. The program's own
+// connection has no such limit.
+TEST(ConnectionTest, AReaderStopsAStatementThatWouldNeverEnd)
+{
+    TestStore ts;
+    ts.create({{1, 0}});
+    const char *endless = "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT count(*) FROM n";
+    const auto reader = Connection::open(ts.path(), nullptr, Connection::Access::ReadOnly);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(sqlite3_exec(reader->handle(), endless, nullptr, nullptr, nullptr), SQLITE_INTERRUPT);
+    const auto writer = Connection::open(ts.path(), nullptr);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(sqlite3_exec(writer->handle(), "SELECT count(*) FROM (WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
+                                             "SELECT x + 1 FROM n LIMIT 3000000) SELECT x FROM n)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+}
 
 class TreeCursorTest : public ::testing::Test {
 protected:
@@ -398,9 +463,11 @@ TEST_F(TreeCursorTest, WrittenValuesReachFileAtOnceAndReadBackAsStored)
 TEST_F(TreeCursorTest, UpdateOfSeveralFieldsIsOneStatement)
 {
     createWithGaps(ts);
-    ts.exec("CREATE TABLE UpdateLog (k INTEGER); "
-            "CREATE TRIGGER LogUpdates AFTER UPDATE ON TbTree BEGIN INSERT INTO UpdateLog VALUES (NEW.KeyInd); END;");
+    ts.exec("CREATE TABLE UpdateLog (k INTEGER)");
     openCursor();
+    ASSERT_EQ(sqlite3_exec(cn->handle(), "CREATE TEMP TRIGGER LogUpdates AFTER UPDATE ON main.TbTree BEGIN "
+                                         "INSERT INTO UpdateLog VALUES (NEW.KeyInd); END;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     ASSERT_TRUE(cur.positionOn(9));
     ASSERT_TRUE(cur.update({{Field::KeyPar, num(5)}, {Field::KeyNxt, num(2)}, {Field::KeyTxt, str("moved")}}))
         << cur.lastError();
@@ -684,9 +751,11 @@ TEST_F(TreeCursorTest, AfterTheFileRolledTheScopeBackNothingMoreIsWritten)
 TEST_F(TreeCursorTest, AWriteRefusedInsideAScopeRollsTheWholeScopeBack)
 {
     createWithGaps(ts);
-    ts.exec("CREATE TRIGGER refuse BEFORE UPDATE OF KeyNxt ON TbTree WHEN NEW.KeyNxt = 99 "
-            "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     openCursor();
+    ASSERT_EQ(sqlite3_exec(cn->handle(), "CREATE TEMP TRIGGER refuse BEFORE UPDATE OF KeyNxt ON main.TbTree "
+                                         "WHEN NEW.KeyNxt = 99 BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
     {
         TransactionScope scope(cn.get(), TransactionScope::Kind::Write);
         ASSERT_TRUE(cur.positionOn(5));

@@ -244,8 +244,12 @@ const KillCase kKillCases[] = {
 
 class KillInTheMiddle : public ::testing::TestWithParam<KillCase> {
 protected:
-    static void run(TestStore &store, const QStringList &action, QProcess &runner)
+    static void run(TestStore &store, const QStringList &action, QProcess &runner, const char *killer = nullptr)
     {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (killer)
+            environment.insert("BRANCHKEEPER_KILLER", QString::fromUtf8(killer));
+        runner.setProcessEnvironment(environment);
         runner.start(BRANCHKEEPER_ACTION_RUNNER, QStringList{QString::fromStdString(store.directory())} + action);
         ASSERT_TRUE(runner.waitForFinished(20000));
     }
@@ -261,11 +265,10 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
         store.create({{1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true},
                       {10, 2, false, "ten"}, {3, 1, false, "three"}, {4, 1, false, "four"}});
     }
-    store.exec(std::string("CREATE TRIGGER killer ") + c.killer + " BEGIN SELECT die(); END;");
     const auto before = store.dump();
 
     QProcess runner;
-    run(store, c.action, runner);
+    run(store, c.action, runner, c.killer);
     ASSERT_EQ(runner.exitStatus(), QProcess::CrashExit)
         << "the action was not interrupted: " << runner.readAllStandardError().toStdString();
 
@@ -276,7 +279,6 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
     EXPECT_EQ(store.count("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check <> 'ok'"), 0);
     EXPECT_FALSE(c.done(store));
 
-    store.exec("DROP TRIGGER killer");
     run(store, c.action, runner);
     EXPECT_EQ(runner.exitCode(), 3) << runner.readAllStandardError().toStdString();
     EXPECT_TRUE(c.done(store));

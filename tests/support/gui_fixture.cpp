@@ -1,6 +1,7 @@
 #include "tests/support/gui_fixture.h"
 
 #include "commands/command_table.h"
+#include "store/connection.h"
 #include "store/mod_base.h"
 #include "toolkit/text_box.h"
 #include "view/browsing.h"
@@ -66,6 +67,8 @@ void GuiTest::startOnStore()
 {
     window = std::make_unique<frmTree>(store.qDirectory());
     window->Form_Load();
+    if (log.installed() && modBase::rsTree.connection())
+        log.attach(modBase::rsTree.connection()->handle());
 }
 
 } // namespace testing_support

@@ -17,24 +17,32 @@ WriteLog::WriteLog(TestStore &store) : m_store(store) {}
 
 void WriteLog::install()
 {
+    m_store.exec("CREATE TABLE WriteSeq (n INTEGER); INSERT INTO WriteSeq VALUES (0);"
+                 "CREATE TABLE WriteLog (n INTEGER, key INTEGER, field TEXT, value TEXT);");
+    m_installed = true;
+}
+
+void WriteLog::attach(sqlite3 *db)
+{
     // A BEFORE trigger numbers each row change; the per-field AFTER triggers
     // (which fire only for the fields a statement names) file under it.
-    std::string sql = "CREATE TABLE WriteSeq (n INTEGER); INSERT INTO WriteSeq VALUES (0);"
-                      "CREATE TABLE WriteLog (n INTEGER, key INTEGER, field TEXT, value TEXT);"
-                      "CREATE TRIGGER WriteSeqUpdate BEFORE UPDATE ON TbTree BEGIN "
+    std::string sql = "CREATE TEMP TRIGGER WriteSeqUpdate BEFORE UPDATE ON main.TbTree BEGIN "
                       "UPDATE WriteSeq SET n = n + 1; END;"
-                      "CREATE TRIGGER WriteSeqInsert BEFORE INSERT ON TbTree BEGIN "
+                      "CREATE TEMP TRIGGER WriteSeqInsert BEFORE INSERT ON main.TbTree BEGIN "
                       "UPDATE WriteSeq SET n = n + 1; END;"
-                      "CREATE TRIGGER WriteLogInsert AFTER INSERT ON TbTree BEGIN "
+                      "CREATE TEMP TRIGGER WriteLogInsert AFTER INSERT ON main.TbTree BEGIN "
                       "INSERT INTO WriteLog SELECT n, NEW.KeyInd, '+', '' FROM WriteSeq; END;"
-                      "CREATE TRIGGER WriteLogDelete AFTER DELETE ON TbTree BEGIN "
+                      "CREATE TEMP TRIGGER WriteLogDelete AFTER DELETE ON main.TbTree BEGIN "
                       "INSERT INTO WriteLog SELECT n + 1, OLD.KeyInd, '-', '' FROM WriteSeq; "
                       "UPDATE WriteSeq SET n = n + 1; END;";
     for (const char *f : kLoggedFields) {
-        sql += std::string("CREATE TRIGGER WriteLog") + f + " AFTER UPDATE OF " + f + " ON TbTree BEGIN "
+        sql += std::string("CREATE TEMP TRIGGER WriteLog") + f + " AFTER UPDATE OF " + f + " ON main.TbTree BEGIN "
             + "INSERT INTO WriteLog SELECT n, NEW.KeyInd, '" + f + "', quote(NEW." + f + ") FROM WriteSeq; END;";
     }
-    m_store.exec(sql);
+    char *message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK)
+        ADD_FAILURE() << "cannot attach the write log: " << (message ? message : "?");
+    sqlite3_free(message);
 }
 
 Writes WriteLog::read()

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct sqlite3;
+
 namespace testing_support {
 
 class TestStore;
@@ -28,21 +30,27 @@ struct Write {
 };
 using Writes = std::vector<Write>;
 
-// Records every row change made to TbTree, by any connection, through
-// triggers that a test puts into its own scratch store: so a test can say
-// exactly which records and fields an action wrote, in order, and that it
-// wrote nothing else. A field written with the value it already had still
-// counts: that is a write too.
+// Records every row change the program makes to TbTree, through TEMP
+// triggers on the program's own connection (a store runs no triggers of its
+// own), into a table of the scratch store: so a test can say exactly which
+// records and fields an action wrote, in order, and that it wrote nothing
+// else. A field written with the value it already had still counts: that is
+// a write too.
+
 class WriteLog {
 public:
     explicit WriteLog(TestStore &store);
-    // Adds the log tables and triggers to the store's file.
+    // Adds the log's tables to the store's file.
     void install();
+    bool installed() const { return m_installed; }
+    // Starts logging what connection db writes (the program's, once open).
+    void attach(sqlite3 *db);
     Writes read();
     void clear();
 
 private:
     TestStore &m_store;
+    bool m_installed = false;
 };
 
 } // namespace testing_support
