@@ -1,6 +1,7 @@
 #include "store/branches.h"
 
 #include "store/connection.h"
+#include "store/create.h"
 #include "store/format.h"
 #include "store/links.h"
 #include "store/mod_base.h"
@@ -278,59 +279,107 @@ RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::stri
     return RestoreResult::Restored;
 }
 
+namespace {
+
+// Copies every page of source's store into dest's, in one transaction of
+// dest. A writer holding either file makes a step busy: wait for it, a little
+// at a time, for some seconds at most. False, with the reason.
+bool copyPages(sqlite3 *source, sqlite3 *dest, std::string *reason)
+{
+    sqlite3_backup *backup = sqlite3_backup_init(dest, "main", source, "main");
+    if (!backup) {
+        *reason = sqlite3_errmsg(dest);
+        return false;
+    }
+    int rc = SQLITE_OK;
+    for (int tries = 0; tries < 200; ++tries) {
+        rc = sqlite3_backup_step(backup, -1);
+        if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE)
+        *reason = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? "the store stayed busy" : sqlite3_errstr(rc);
+    return rc == SQLITE_DONE;
+}
+
+bool openFile(const std::string &path, int flags, sqlite3 **db, std::string *reason)
+{
+    const int rc = sqlite3_open_v2(path.c_str(), db, flags, nullptr);
+    if (rc != SQLITE_OK)
+        *reason = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
+    return rc == SQLITE_OK;
+}
+
+// Whether the file at path has the tables of a store, with every field the
+// program reads. False, with what is missing.
+bool holdsStore(const std::string &path, std::string *reason)
+{
+    const auto connection = openReadOnly(path, reason);
+    Statement items, commands;
+    if (!connection)
+        return false;
+    if (items.prepare(connection->handle(), sql::kReadAll)
+        && commands.prepare(connection->handle(), sql::kSelectCommands))
+        return true;
+    *reason = !items.error().empty() ? items.error() : commands.error();
+    return false;
+}
+
+} // namespace
+
 bool backupStore(const std::string &from, const std::string &to, std::string *error)
 {
-    auto fail = [&](const std::string &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    std::error_code ec;
-    if (std::filesystem::exists(to, ec))
-        return fail("a file named " + to + " is already there");
-    if (!std::filesystem::exists(from, ec))
-        return fail("no such file: " + from);
-    sqlite3 *source = nullptr;
-    sqlite3 *copy = nullptr;
     std::string reason;
-    bool ok = sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
-    if (!ok)
-        reason = source ? sqlite3_errmsg(source) : "out of memory";
-    if (ok) {
-        ok = sqlite3_open_v2(to.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
-                             nullptr)
-            == SQLITE_OK;
-        if (!ok)
-            reason = copy ? sqlite3_errmsg(copy) : "out of memory";
+    if (!checkTargetPath(to, false, error))
+        return false;
+    std::error_code ec;
+    if (!std::filesystem::exists(from, ec)) {
+        if (error)
+            *error = "no such file: " + from;
+        return false;
     }
-    if (ok) {
-        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
-        if (!backup) {
-            ok = false;
-            reason = sqlite3_errmsg(copy);
-        } else {
-            // A writer holding the file makes a step busy: wait for it, a
-            // little at a time, for some seconds at most.
-            int rc = SQLITE_OK;
-            for (int tries = 0; tries < 200; ++tries) {
-                rc = sqlite3_backup_step(backup, -1);
-                if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            }
-            sqlite3_backup_finish(backup);
-            ok = rc == SQLITE_DONE;
-            if (!ok)
-                reason = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? "the store stayed busy" : sqlite3_errstr(rc);
-        }
-    }
-    sqlite3_close_v2(source);
+    // The source as any reader opens it: a journal a crash left is rolled
+    // back first, and a store with planted triggers is not copied.
+    const auto source = Connection::open(from, &reason, Connection::Access::ReadOnly);
+    sqlite3 *copy = nullptr;
+    const bool made = source && createPrivateFile(to, &reason);
+    // The file just made and no other: a link put in its place is refused.
+    const bool ok = made && openFile(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, &copy, &reason)
+        && copyPages(source->handle(), copy, &reason);
     sqlite3_close_v2(copy);
-    if (!ok) {
+    if (!ok && made)
         std::filesystem::remove(to, ec);
-        return fail(reason);
+    if (!ok && error)
+        *error = reason;
+    return ok;
+}
+
+bool replaceStore(const std::string &from, const std::string &into, std::string *error)
+{
+    std::string reason;
+    const auto sqlite = isSqliteFile(into);
+    if (!sqlite)
+        reason = into + " cannot be read";
+    else if (!*sqlite)
+        reason = into + " is not a store (not an SQLite database); it is left as it is";
+    else if (std::string missing; !holdsStore(into, &missing))
+        reason = into + " is no store (" + missing + "); it is left as it is";
+    if (!reason.empty()) {
+        if (error)
+            *error = reason;
+        return false;
     }
-    return true;
+    sqlite3 *source = nullptr;
+    sqlite3 *dest = nullptr;
+    const bool ok = openFile(from, SQLITE_OPEN_READONLY, &source, &reason)
+        && openFile(into, SQLITE_OPEN_READWRITE, &dest, &reason) && copyPages(source, dest, &reason);
+    sqlite3_close_v2(source);
+    sqlite3_close_v2(dest);
+    if (!ok && error)
+        *error = reason;
+    return ok;
 }
 
 } // namespace store

@@ -54,8 +54,20 @@ RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::stri
 
 // Copies the store at from into a new file to, page by page through SQLite's
 // online backup: a consistent copy even while another program writes the
-// store (it waits for that program's transaction to end). Refuses an
-// existing to; on failure leaves no file there.
+// store (it waits for that program's transaction to end). The copy is its
+// owner's alone (0600), whatever the umask and the store's own mode. Refuses
+// an existing to, an empty path and a link to nothing; on failure leaves no
+// file there.
 bool backupStore(const std::string &from, const std::string &to, std::string *error);
+
+// Writes the store at from over the existing store at into, through the same
+// online backup, in one transaction of into: a program that has into open
+// sees the change as any other writer's, and its next action lands in the
+// new tree (a file renamed over its own would leave it writing to a file
+// nobody reads). Refuses, and leaves as it was, an into that is no SQLite
+// database or holds no store. Waits some seconds for another program's
+// transaction, then gives up with the file unchanged. into keeps its owner
+// and mode. False, with the reason.
+bool replaceStore(const std::string &from, const std::string &into, std::string *error);
 
 } // namespace store

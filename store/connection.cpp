@@ -108,6 +108,12 @@ int onProgress(void *connection)
 
 std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error, Access access)
 {
+    if (path.empty()) {
+        // SQLite would open a private scratch database for it.
+        if (error)
+            *error = "an empty path names no file";
+        return nullptr;
+    }
     if (access != Access::ReadWrite && hasJournal(path) && !recoverJournal(path, error))
         return nullptr;
     sqlite3 *db = nullptr;

@@ -6,13 +6,29 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace store {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+bool refuse(std::string *error, std::string why)
+{
+    if (error)
+        *error = std::move(why);
+    return false;
+}
 
 bool exec(sqlite3 *db, const char *sql, std::string *error)
 {
@@ -72,26 +88,71 @@ bool fill(sqlite3 *db, std::span<const CommandRowText> commands, std::string *er
 
 bool createStore(const std::string &path, std::span<const CommandRowText> commands, std::string *error)
 {
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-        if (error)
-            *error = "a file named " + path + " is already there";
+    if (!checkTargetPath(path, false, error) || !createPrivateFile(path, error))
         return false;
-    }
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
-                        nullptr)
-        != SQLITE_OK) {
-        if (error)
-            *error = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close_v2(db);
-        return false;
-    }
-    const bool ok = fill(db, commands, error);
+    // The file just made and no other: a link put in its place is refused.
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    bool ok = rc == SQLITE_OK;
+    if (!ok && error)
+        *error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    ok = ok && fill(db, commands, error);
     sqlite3_close_v2(db);
+    std::error_code ec;
     if (!ok)
-        std::filesystem::remove(path, ec);
+        fs::remove(path, ec);
     return ok;
+}
+
+bool checkTargetPath(const std::string &path, bool replace, std::string *error)
+{
+    if (path.empty())
+        return refuse(error, "an empty path names no file");
+    std::error_code ec;
+    const fs::file_status self = fs::symlink_status(path, ec);
+    if (!fs::exists(self))
+        return true; // nothing there, or a folder that cannot be read: the write says why
+    const fs::file_status target = fs::status(path, ec);
+    if (fs::is_symlink(self) && !fs::exists(target))
+        return refuse(error, path + " is a symbolic link to nothing (" + fs::read_symlink(path, ec).string()
+                                 + "); name the file itself");
+    if (fs::is_directory(target))
+        return refuse(error, path + " is a folder");
+    if (!fs::is_regular_file(target))
+        return refuse(error, path + " is no ordinary file"); // a device or a pipe: nothing to put in place
+    if (!replace)
+        return refuse(error, "a file named " + path + " is already there");
+    return true;
+}
+
+bool createPrivateFile(const std::string &path, std::string *error)
+{
+    constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+    // O_EXCL: never a file that is there, nor the target of a link in its place.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
+    if (fd < 0)
+        return refuse(error, std::generic_category().message(errno));
+    // A umask can take bits away, and SQLite must still open the file for
+    // writing: exactly 0600, set before any data goes in.
+    const bool modeSet = ::fchmod(fd, kOwnerOnly) == 0;
+    const int why = errno;
+    ::close(fd);
+    if (modeSet)
+        return true;
+    std::error_code ec;
+    fs::remove(path, ec);
+    return refuse(error, std::generic_category().message(why));
+}
+
+std::optional<bool> isSqliteFile(const std::string &path)
+{
+    // Every SQLite 3 database file begins with these 16 bytes, the NUL included.
+    static constexpr char kHeader[16] = "SQLite format 3";
+    std::ifstream in(path, std::ios::binary);
+    char head[sizeof kHeader] = {};
+    if (!in || (!in.read(head, sizeof head) && in.bad()))
+        return std::nullopt;
+    return in.gcount() == sizeof head && std::memcmp(head, kHeader, sizeof head) == 0;
 }
 
 } // namespace store

@@ -4,6 +4,8 @@
 
 #include "store/branches.h"
 #include "store/check.h"
+#include "store/connection.h"
+#include "store/tree_cursor.h"
 #include "tests/support/test_store.h"
 #include "tools/outline.h"
 
@@ -167,10 +169,10 @@ TEST_P(OutlineRoundTrip, ExportImportExportGivesTheSameFileAndTheSameTree)
 
     std::vector<std::string> problems;
     std::string error;
-    ASSERT_TRUE(outline::exportStore(original.path(), first.string(), c.format, &problems, &error)) << error;
+    ASSERT_TRUE(outline::exportStore(original.path(), first.string(), c.format, false, &problems, &error)) << error;
     EXPECT_EQ(problems, Lines{});
     ASSERT_TRUE(outline::importFile(first.string(), imported.path(), c.format, false, {}, &error)) << error;
-    ASSERT_TRUE(outline::exportStore(imported.path(), second.string(), c.format, &problems, &error)) << error;
+    ASSERT_TRUE(outline::exportStore(imported.path(), second.string(), c.format, false, &problems, &error)) << error;
     EXPECT_EQ(readFile(second), readFile(first));
 
     EXPECT_EQ(shown(imported.path(), c.statesSurvive), shown(original.path(), c.statesSurvive));
@@ -376,7 +378,7 @@ TEST(OutlineExport, SampleMatchesTheFilesCheckedInAndTheyReadBackTheSame)
         // Back in through the tool, and out again.
         fs::remove(again.path());
         ASSERT_EQ(runTool({"import", q(expected), QString::fromStdString(again.path())}), 0);
-        ASSERT_EQ(runTool({"export", QString::fromStdString(again.path()), q(out)}), 0);
+        ASSERT_EQ(runTool({"export", QString::fromStdString(again.path()), q(out), "--force"}), 0);
         EXPECT_EQ(readFile(out), readFile(expected));
     }
 }
@@ -408,13 +410,13 @@ TEST(OutlineExport, TextsAFormatCannotHoldAreMendedAndSaid)
     std::vector<std::string> problems;
     std::string error;
     const fs::path opml = fs::path(ts.directory()) / "out.opml";
-    ASSERT_TRUE(outline::exportStore(ts.path(), opml.string(), Format::Opml, &problems, &error)) << error;
+    ASSERT_TRUE(outline::exportStore(ts.path(), opml.string(), Format::Opml, false, &problems, &error)) << error;
     EXPECT_EQ(problems, (Lines{utf8Line, "item 3: its text holds characters XML cannot carry; each is written as U+FFFD"}));
     EXPECT_NE(readFile(opml).find("text=\"bell\xEF\xBF\xBD\""), std::string::npos);
     EXPECT_NE(readFile(opml).find("text=\"cafe\xEF\xBF\xBD\""), std::string::npos);
     // Plain text holds the bell as it is.
     const fs::path text = fs::path(ts.directory()) / "out.txt";
-    ASSERT_TRUE(outline::exportStore(ts.path(), text.string(), Format::Text, &problems, &error)) << error;
+    ASSERT_TRUE(outline::exportStore(ts.path(), text.string(), Format::Text, false, &problems, &error)) << error;
     EXPECT_EQ(problems, Lines{utf8Line});
     EXPECT_EQ(readFile(text), "ok\nbell\x07\ncafe\xEF\xBF\xBD\n");
 }
@@ -439,16 +441,21 @@ TEST(OutlineDeep, HundredThousandLevelsGoInAndOutAsOpmlOfLinearSize)
 
     const fs::path out = fs::path(ts.directory()) / "out.opml";
     std::vector<std::string> problems;
-    ASSERT_TRUE(outline::exportStore(ts.path(), out.string(), Format::Opml, &problems, &error)) << error;
+    ASSERT_TRUE(outline::exportStore(ts.path(), out.string(), Format::Opml, false, &problems, &error)) << error;
     EXPECT_LT(fs::file_size(out), 300u * kLevels); // indentation stops growing
 
-    // As a list the indentation alone would run to gigabytes: refused, no file.
+    // As a list the indentation alone would run to gigabytes: refused, a file there kept whole.
     for (const Format format : {Format::Markdown, Format::Text}) {
         const fs::path list = fs::path(ts.directory()) / (std::string("deep") + extensionOf(format));
-        EXPECT_FALSE(outline::exportStore(ts.path(), list.string(), format, &problems, &error));
+        EXPECT_FALSE(outline::exportStore(ts.path(), list.string(), format, false, &problems, &error));
         EXPECT_NE(error.find("100000 levels deep"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(list));
+        writeFile(list, "old");
+        EXPECT_FALSE(outline::exportStore(ts.path(), list.string(), format, true, &problems, &error));
+        EXPECT_EQ(readFile(list), "old");
     }
+    EXPECT_EQ(QDir(ts.qDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"dbPro.mdb", "deep.md", "deep.opml", "deep.txt", "out.opml"}));
 }
 
 // ---------------------------------------------------------------- the tool's arguments and files
@@ -477,6 +484,78 @@ TEST(OutlineTool, ReplacesAStoreOnlyWithForceAndOnlyWithAWholeImport)
               (QStringList{"bad.txt", "dbPro.mdb", "good.txt"}));
 }
 
+// What is at the path an export or an import writes to: an export replaces
+// only a file that is no database, an import only a store.
+enum class Occupant { Text, Store, OtherDatabase };
+
+struct WriteOver {
+    const char *command;
+    Occupant occupant;
+    bool force;
+    int status;
+    const char *said; // in the message; empty when the file is written
+};
+
+class OutlineWriteOver : public ::testing::TestWithParam<WriteOver> {};
+
+TEST_P(OutlineWriteOver, ReplacesOnlyWhatItMayAndLeavesTheRestWhole)
+{
+    const WriteOver &c = GetParam();
+    TestStore ts, other;
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    const fs::path in = fs::path(ts.directory()) / "in.txt";
+    const fs::path target = fs::path(ts.directory()) / "target";
+    writeFile(in, "one\n");
+    other.exec("CREATE TABLE t (x)");
+    writeFile(target, c.occupant == Occupant::Text ? "keep me\n" : c.occupant == Occupant::Store ? ts.bytes() : other.bytes());
+    const std::string before = readFile(target);
+    const bool exporting = std::string_view(c.command) == "export";
+    QStringList arguments{c.command, exporting ? q(ts.path()) : q(in), q(target), "--format", exporting ? "opml" : "txt"};
+    if (c.force)
+        arguments << "--force";
+    std::string err;
+    EXPECT_EQ(runTool(arguments, &err), c.status) << err;
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+    EXPECT_EQ(readFile(target) == before, *c.said != '\0'); // refused: left whole; else written
+    EXPECT_EQ(QDir(ts.qDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"dbPro.mdb", "in.txt", "target"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutlineWriteOver,
+    ::testing::Values(WriteOver{"export", Occupant::Text, false, 2, "already there (--force replaces it)"},
+                      WriteOver{"export", Occupant::Text, true, 0, ""},
+                      WriteOver{"export", Occupant::Store, true, 2, "is an SQLite database"},
+                      WriteOver{"export", Occupant::OtherDatabase, true, 2, "is an SQLite database"},
+                      WriteOver{"import", Occupant::Text, true, 1, "is not a store"},
+                      WriteOver{"import", Occupant::OtherDatabase, true, 1, "is no store"},
+                      WriteOver{"import", Occupant::Store, true, 0, ""}));
+
+// The program keeps its connection on the store; an import with --force
+// writes into that same file, so the program reads the new tree and writes
+// on in it, where a file put in its place would leave it on the old one.
+TEST(OutlineTool, ImportIntoAStoreInUseReachesTheProgramsConnection)
+{
+    TestStore ts;
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    const fs::path in = fs::path(ts.directory()) / "in.txt";
+    writeFile(in, "one\n\ttwo\n");
+    std::string error;
+    const auto connection = store::Connection::open(ts.path(), &error);
+    store::TreeCursor cursor;
+    ASSERT_TRUE(connection && cursor.open(connection)) << error << cursor.lastError();
+    ASSERT_TRUE(cursor.positionOn(2));
+    const auto version = connection->outsideVersion();
+    ASSERT_EQ(runTool({"import", q(in), q(ts.path()), "--force"}, &error), 0) << error;
+    EXPECT_NE(connection->outsideVersion(), version);
+    ASSERT_TRUE(cursor.positionOn(2)) << cursor.lastError();
+    EXPECT_EQ(cursor.text(store::Field::KeyTxt), "one");
+    store::TransactionScope scope(connection.get(), store::TransactionScope::Kind::Write);
+    EXPECT_TRUE(cursor.update(store::Field::KeyTxt, std::string("edited"))) << cursor.lastError();
+    EXPECT_TRUE(scope.commit()) << connection->lastError();
+    EXPECT_EQ(shown(ts.path(), false), (Lines{"1 - edited", "2 - two"}));
+}
+
 TEST(OutlineTool, RefusesUnknownFormatsAndWrongArgumentsWritingNothing)
 {
     TestStore ts;
@@ -487,7 +566,7 @@ TEST(OutlineTool, RefusesUnknownFormatsAndWrongArgumentsWritingNothing)
     const QStringList cases[] = {
         {"export", store, dir + "/out.doc"},
         {"export", store, dir + "/out.md", "--format", "doc"},
-        {"export", store, dir + "/out.md", "--force"},
+        {"export", store, dir + "/out.md", "--force", "--force"},
         {"export", store},
         {"export", dir + "/missing.mdb", dir + "/out.md"},
         {"export", store, store, "--format", "txt"},

@@ -208,24 +208,9 @@ TEST(ConnectionTest, AJournalACrashLeftIsRolledBackBeforeAnyoneReads)
 {
     for (const bool folderRefuses : {false, true}) {
         SCOPED_TRACE(folderRefuses ? "the journal cannot be undone" : "the folder can be written");
-        // What a crash in the middle of a commit leaves: the change in the
-        // file, and beside it the journal of what was there before.
         TestStore crashed;
-        {
-            TestStore live;
-            live.create({{1, 0}, {2, 1, false, "before"}});
-            sqlite3 *db = nullptr;
-            ASSERT_EQ(sqlite3_open(live.path().c_str(), &db), SQLITE_OK);
-            // Without syncs the journal is whole (hot) as soon as it is written.
-            ASSERT_EQ(sqlite3_exec(db, "PRAGMA synchronous = OFF; BEGIN IMMEDIATE; "
-                                       "UPDATE TbTree SET KeyTxt = 'after' WHERE KeyInd = 2",
-                                   nullptr, nullptr, nullptr),
-                      SQLITE_OK);
-            std::filesystem::copy_file(live.path() + "-journal", crashed.path() + "-journal");
-            ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-            sqlite3_close_v2(db);
-            std::filesystem::copy_file(live.path(), crashed.path());
-        }
+        crashed.create({{1, 0}, {2, 1, false, "before"}});
+        crashed.crashWhileCommitting("UPDATE TbTree SET KeyTxt = 'after' WHERE KeyInd = 2");
         testing_support::FaultyDisk disk;
         if (folderRefuses)
             disk.set(testing_support::FaultyDisk::Fault::NoJournal);

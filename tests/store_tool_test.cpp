@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -120,6 +123,39 @@ TEST_F(StoreTool, CheckOnAFileItCannotReadSaysWhyAndCreatesNothing)
     EXPECT_NE(err.find("TbTree"), std::string::npos) << err;
 }
 
+// Every reading command on a store a crash left with its journal reads it as
+// it was before the half change (the journal is rolled back first); on a
+// store with a planted trigger, all but check refuse, and check names it.
+TEST_F(StoreTool, ReadersRecoverACrashedStoreAndRefuseAPlantedOne)
+{
+    const std::pair<const char *, QStringList> commands[] = {
+        {"dump", {"dump", q(ts.path())}},
+        {"check", {"check", q(ts.path())}},
+        {"deleted", {"deleted", q(ts.path())}},
+        {"export", {"export", q(ts.path()), q(ts.directory() + "/out.txt")}},
+        {"backup", {"backup", q(ts.path()), q(ts.directory() + "/copy.mdb")}},
+    };
+    for (const auto &[name, arguments] : commands) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove_all(ts.directory());
+        std::filesystem::create_directory(ts.directory());
+        ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+        ts.crashWhileCommitting("UPDATE TbTree SET KeyTxt = 'half done' WHERE KeyInd = 2");
+        std::string out, err;
+        EXPECT_EQ(runTool(arguments, &out, &err), 0) << err;
+        EXPECT_FALSE(std::filesystem::exists(ts.path() + "-journal"));
+        EXPECT_EQ(out.find("half done"), std::string::npos);
+
+        ts.exec("CREATE TRIGGER spy AFTER UPDATE ON TbTree BEGIN SELECT 1; END");
+        std::filesystem::remove(ts.directory() + "/out.txt");
+        std::filesystem::remove(ts.directory() + "/copy.mdb");
+        const bool isCheck = std::string(name) == "check";
+        const int status = runTool(arguments, &out, &err);
+        EXPECT_TRUE(isCheck ? status == 1 : status > 0) << status << err;
+        EXPECT_NE((isCheck ? out : err).find("trigger \"spy\" on TbTree"), std::string::npos) << out << err;
+    }
+}
+
 // The tree for people and bug reports: each item's key, its flags, its text
 // on one line, indented by level.
 TEST_F(StoreTool, DumpShowsTheTreeWithKeysAndFlags)
@@ -175,6 +211,58 @@ TEST_F(StoreTool, BackupMakesACopyThatReadsTheSame)
     ASSERT_EQ(runTool({"dump", copy}, &copied), 0);
     EXPECT_EQ(copied, original);
     EXPECT_EQ(runTool({"backup", q(ts.path()), copy}, nullptr, &err), 1) << "wrote over a file";
+}
+
+// A path that names no file, or a link that leads nowhere (which opening would
+// follow, making a file the user never named), is refused by every command
+// that writes a file, and nothing appears.
+TEST_F(StoreTool, RefusesAnEmptyPathAndALinkToNothing)
+{
+    ASSERT_EQ(runTool({"sample", q(ts.path())}), 0);
+    const std::string dir = ts.directory();
+    std::ofstream(dir + "/in.txt") << "one\n";
+    std::filesystem::create_symlink(dir + "/nowhere.mdb", dir + "/link.mdb");
+    const QStringList files = QDir(ts.qDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &target : {QString(), q(dir + "/link.mdb")}) {
+        const QStringList cases[] = {{"new", target}, {"sample", target}, {"backup", q(ts.path()), target},
+                                     {"import", q(dir + "/in.txt"), target, "--force"},
+                                     {"export", q(ts.path()), target, "--format", "opml", "--force"}};
+        for (const auto &arguments : cases) {
+            SCOPED_TRACE(arguments.join(' ').toStdString());
+            std::string err;
+            EXPECT_EQ(runTool(arguments, nullptr, &err), arguments[0] == "export" ? 2 : 1);
+            EXPECT_NE(err.find(target.isEmpty() ? "empty path" : "symbolic link to nothing"), std::string::npos) << err;
+            EXPECT_EQ(QDir(ts.qDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), files);
+            EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.mdb"));
+        }
+    }
+}
+
+// Under the usual umask every file the tool makes is the owner's alone, and
+// a file it writes over keeps no permission that its source does not give.
+TEST_F(StoreTool, WhatItWritesIsNoWiderThanItsSourceWhateverTheUmask)
+{
+    const struct Umask { mode_t old = ::umask(022); ~Umask() { ::umask(old); } } umask;
+    const std::string dir = ts.directory() + "/";
+    // source, when named, is given sourceMode first.
+    struct Step { const char *source; mode_t sourceMode; QStringList arguments; const char *file; mode_t expected; };
+    const Step steps[] = {
+        {nullptr, 0, {"new", q(dir + "a.mdb")}, "a.mdb", 0600},
+        {nullptr, 0, {"sample", q(dir + "b.mdb")}, "b.mdb", 0600},
+        {"b.mdb", 0644, {"backup", q(dir + "b.mdb"), q(dir + "c.mdb")}, "c.mdb", 0600},
+        {nullptr, 0, {"export", q(dir + "b.mdb"), q(dir + "d.opml")}, "d.opml", 0600},
+        {nullptr, 0, {"import", q(dir + "d.opml"), q(dir + "e.mdb")}, "e.mdb", 0600},
+        {"d.opml", 0640, {"import", q(dir + "d.opml"), q(dir + "b.mdb"), "--force"}, "b.mdb", 0640},
+        {"c.mdb", 0604, {"export", q(dir + "c.mdb"), q(dir + "d.opml"), "--force"}, "d.opml", 0600},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.arguments.join(' ').toStdString());
+        ASSERT_TRUE(!step.source || ::chmod((dir + step.source).c_str(), step.sourceMode) == 0);
+        std::string err;
+        ASSERT_EQ(runTool(step.arguments, nullptr, &err), 0) << err;
+        struct stat st {};
+        EXPECT_EQ(::stat((dir + step.file).c_str(), &st) == 0 ? st.st_mode & 07777 : 0, step.expected);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "store/branches.h"
 #include "store/check.h"
 #include "store/connection.h"
+#include "store/create.h"
 #include "store/format.h"
 #include "store/sql.h"
 #include "store/statement.h"
@@ -11,12 +12,17 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <stdio.h> // renameat2
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -139,6 +145,149 @@ bool sameFile(const std::string &a, const std::string &b)
     return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
+// ---------------------------------------------------------------- the files written
+
+constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+
+std::string systemError(int code)
+{
+    return std::generic_category().message(code);
+}
+
+// What may be at path before a command writes there: nothing, or with
+// replace a file (never a folder, an empty path or a link to nothing).
+bool checkTarget(const std::string &path, bool replace, std::string *error)
+{
+    std::error_code ec;
+    if (!store::checkTargetPath(path, true, error))
+        return false;
+    if (!replace && fs::exists(path, ec))
+        return fail(error, path + " is already there (--force replaces it)");
+    return true;
+}
+
+// The mode of what the tool writes at target from the file source. Nobody
+// but the owner gets a permission that the source does not give: a new file
+// is 0600 whatever the umask (the owner reads and writes it); a file written
+// over keeps its mode less the group and other permissions the source lacks,
+// so an export of a 0600 store over a 0644 file is 0600.
+mode_t writtenMode(const fs::path &target, const std::string &source)
+{
+    struct stat st;
+    const mode_t base = ::stat(target.c_str(), &st) == 0 ? st.st_mode & 0777 : kOwnerOnly;
+    const mode_t allowed = ::stat(source.c_str(), &st) == 0 ? (st.st_mode & 0777) | kOwnerOnly : kOwnerOnly;
+    return base & allowed;
+}
+
+// Moves the finished file from to target: over what is there when replace,
+// else only where nothing is (a file that came meanwhile stays).
+bool placeFile(const std::string &from, const fs::path &target, bool replace, std::string *error)
+{
+    int rc = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), replace ? 0 : RENAME_NOREPLACE);
+    if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the flag: a hard link refuses a file there just as well.
+        rc = ::link(from.c_str(), target.c_str());
+        if (rc == 0)
+            ::unlink(from.c_str());
+    }
+    return rc == 0 || fail(error, "cannot put the file at " + target.string() + " (" + systemError(errno) + ")");
+}
+
+// A file written beside its place and moved there whole by commit(): the
+// place keeps what it had until then, and a failure leaves no file behind.
+class FileBeside {
+public:
+    FileBeside() = default;
+    FileBeside(const FileBeside &) = delete;
+    FileBeside &operator=(const FileBeside &) = delete;
+    ~FileBeside()
+    {
+        m_file.close();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_temp.empty())
+            ::unlink(m_temp.c_str());
+    }
+
+    // Makes the file in target's folder, with mode from its first byte.
+    bool open(const fs::path &target, mode_t mode, std::string *error)
+    {
+        m_target = target;
+        m_temp = (target.parent_path() / ("." + target.filename().string() + "-XXXXXX")).string();
+        m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC); // 0600: nobody else can open it meanwhile
+        if (m_fd < 0) {
+            m_temp.clear();
+            return fail(error, "cannot write in " + target.parent_path().string() + " (" + systemError(errno) + ")");
+        }
+        if (::fchmod(m_fd, mode) != 0)
+            return fail(error, "cannot set the mode of " + m_temp + " (" + systemError(errno) + ")");
+        return m_file.open(m_fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)
+            || fail(error, "cannot write " + m_temp + " (" + reason(m_file.errorString()) + ")");
+    }
+    QIODevice &device() { return m_file; }
+
+    // Puts the file, on the disk, at the target (see placeFile).
+    bool commit(bool replace, std::string *error)
+    {
+        if (!m_file.flush())
+            return fail(error, m_target.string() + " cannot be written (" + reason(m_file.errorString()) + ")");
+        m_file.close();
+        if (::fsync(m_fd) != 0)
+            return fail(error, m_target.string() + " cannot be written (" + systemError(errno) + ")");
+        if (!placeFile(m_temp, m_target, replace, error))
+            return false;
+        m_temp.clear();
+        return true;
+    }
+
+private:
+    fs::path m_target;
+    std::string m_temp;
+    int m_fd = -1;
+    QFile m_file;
+};
+
+// Where an export to path writes: the file a link names, so the link stays.
+fs::path placeOf(const std::string &path)
+{
+    std::error_code ec;
+    const fs::path place = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : fs::absolute(path, ec);
+    return ec ? fs::path(path) : place;
+}
+
+// An export replaces any file but a database: that is a store, or another
+// program's data, and never the outline asked for.
+bool mayExportOver(const std::string &path, std::string *error)
+{
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        return true;
+    const auto sqlite = store::isSqliteFile(path);
+    if (!sqlite)
+        return fail(error, path + " cannot be read to see what it holds; it is left as it is");
+    return !*sqlite || fail(error, path + " is an SQLite database, perhaps a store: an export never writes over one");
+}
+
+// Writes the store built over the existing store at storePath, whose mode is
+// first narrowed as writtenMode says for a file read from inPath; a failure
+// puts the mode back.
+bool writeOver(const std::string &built, const std::string &storePath, const std::string &inPath,
+               std::string *error)
+{
+    struct stat st;
+    if (::stat(storePath.c_str(), &st) != 0)
+        return fail(error, storePath + ": " + systemError(errno));
+    const mode_t was = st.st_mode & 07777;
+    const mode_t mode = writtenMode(storePath, inPath);
+    if (mode != (was & 0777) && ::chmod(storePath.c_str(), mode) != 0)
+        return fail(error, "cannot narrow the mode of " + storePath + " (" + systemError(errno) + ")");
+    std::string why;
+    if (store::replaceStore(built, storePath, &why))
+        return true;
+    ::chmod(storePath.c_str(), was);
+    return fail(error, why);
+}
+
 // ---------------------------------------------------------------- the commands' arguments
 
 struct Arguments {
@@ -148,7 +297,7 @@ struct Arguments {
     bool wrong = false;
 };
 
-Arguments parse(const std::vector<std::string> &arguments, bool forceAllowed)
+Arguments parse(const std::vector<std::string> &arguments)
 {
     Arguments out;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -157,7 +306,7 @@ Arguments parse(const std::vector<std::string> &arguments, bool forceAllowed)
             out.format = arguments[++i];
         } else if (a.starts_with("--format=") && !out.format) {
             out.format = a.substr(9);
-        } else if (a == "--force" && forceAllowed && !out.force) {
+        } else if (a == "--force" && !out.force) {
             out.force = true;
         } else if (a.starts_with("--")) {
             out.wrong = true;
@@ -274,11 +423,15 @@ std::optional<std::vector<Item>> read(Format format, std::string_view bytes, std
     return std::nullopt;
 }
 
-bool exportStore(const std::string &storePath, const std::string &outPath, Format format,
+bool exportStore(const std::string &storePath, const std::string &outPath, Format format, bool replace,
                  std::vector<std::string> *problems, std::string *error)
 {
+    if (!checkTarget(outPath, replace, error))
+        return false;
     if (sameFile(storePath, outPath))
         return fail(error, outPath + " is the store itself");
+    if (!mayExportOver(outPath, error))
+        return false;
     std::string readError;
     auto tree = store::readTree(storePath, &readError);
     if (!tree)
@@ -302,14 +455,11 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
         }
     }
     tree.reset(); // a million texts need not be held twice
-    QSaveFile out(QString::fromStdString(outPath));
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(error, outPath + " cannot be written (" + reason(out.errorString()) + ")");
-    std::string writeError;
-    if (!writeTo(format, items, out, &said, &writeError))
-        return fail(error, writeError); // the file is left as it was
-    if (!out.commit())
-        return fail(error, outPath + " cannot be written (" + reason(out.errorString()) + ")");
+    const fs::path place = placeOf(outPath);
+    FileBeside out;
+    if (!out.open(place, writtenMode(place, storePath), error) || !writeTo(format, items, out.device(), &said, error)
+        || !out.commit(replace, error))
+        return false; // what was at outPath is left as it was
     if (problems)
         *problems = std::move(said);
     return true;
@@ -318,9 +468,10 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
 bool importFile(const std::string &inPath, const std::string &storePath, Format format, bool replace,
                 std::span<const store::CommandRowText> commands, std::string *error)
 {
+    if (!checkTarget(storePath, replace, error))
+        return false;
     std::error_code ec;
-    if (!replace && fs::exists(storePath, ec))
-        return fail(error, storePath + " is already there (--force replaces it)");
+    const bool writingOver = fs::exists(storePath, ec);
     if (sameFile(inPath, storePath))
         return fail(error, storePath + " is the file being read");
     QFile in(QString::fromStdString(inPath));
@@ -336,8 +487,10 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
     if (!items)
         return fail(error, readError);
 
-    // Built beside its place and moved there whole: a failure leaves nothing
-    // behind, and a replaced store is never half written.
+    // Built beside its place, whole and checked, before anything is there: a
+    // failure leaves nothing behind. A new store is then moved into place; an
+    // existing one is written over in one transaction, so a program that has
+    // it open goes on with the new tree.
     const fs::path target = fs::absolute(storePath, ec);
     const fs::path folder = target.parent_path();
     QTemporaryDir aside(QString::fromStdString((folder / ("." + target.filename().string() + "-import-XXXXXX")).string()));
@@ -347,18 +500,12 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
     std::string writeError;
     if (!store::createStore(built, commands, &writeError) || !fillStore(built, *items, &writeError))
         return fail(error, "the new store cannot be written (" + writeError + ")");
-    if (replace)
-        fs::rename(built, target, ec);
-    else
-        fs::create_hard_link(built, target, ec); // refuses a file that came meanwhile
-    if (ec)
-        return fail(error, "cannot put the new store at " + storePath + " (" + ec.message() + ")");
-    return true;
+    return writingOver ? writeOver(built, storePath, inPath, error) : placeFile(built, target, false, error);
 }
 
 int exportCommand(const std::vector<std::string> &arguments)
 {
-    const Arguments a = parse(arguments, false);
+    const Arguments a = parse(arguments);
     if (a.wrong || a.files.size() != 2)
         return -1;
     const auto format = chosenFormat(a, a.files[1]);
@@ -366,7 +513,7 @@ int exportCommand(const std::vector<std::string> &arguments)
         return 2;
     std::vector<std::string> problems;
     std::string error;
-    if (!exportStore(a.files[0], a.files[1], *format, &problems, &error)) {
+    if (!exportStore(a.files[0], a.files[1], *format, a.force, &problems, &error)) {
         say("cannot export " + a.files[0] + ": " + error);
         return 2;
     }
@@ -377,7 +524,7 @@ int exportCommand(const std::vector<std::string> &arguments)
 
 int importCommand(const std::vector<std::string> &arguments, std::span<const store::CommandRowText> commands)
 {
-    const Arguments a = parse(arguments, true);
+    const Arguments a = parse(arguments);
     if (a.wrong || a.files.size() != 2)
         return -1;
     const auto format = chosenFormat(a, a.files[0]);

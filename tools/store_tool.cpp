@@ -17,15 +17,21 @@
 //   branchkeeper-store backup STORE COPY
 //                                     a consistent copy in the new file COPY,
 //                                     safe while the program writes the store
-//   branchkeeper-store export STORE OUT [--format opml|md|txt]
+//   branchkeeper-store export STORE OUT [--format opml|md|txt] [--force]
 //                                     the tree as OPML, a Markdown list or
 //                                     indented text (format from OUT's name
 //                                     unless given); says on standard error
-//                                     what a broken store kept out (status 1)
+//                                     what a broken store kept out (status 1);
+//                                     --force replaces a file, never a database
 //   branchkeeper-store import IN NEW-STORE [--format opml|md|txt] [--force]
 //                                     a new store holding the outline in IN;
 //                                     bad input creates nothing; --force
-//                                     replaces NEW-STORE, once the import is whole
+//                                     writes the whole import into the store
+//                                     NEW-STORE, even while the program has it
+//
+// Every file made is its owner's alone (0600), and none of them is readable
+// by more people than the file it came from. No command follows a symbolic
+// link that leads nowhere: it would make a file the user never named.
 //
 // Exit status: 0 done (check: the tree is sound), 1 the command failed, check
 // or dump found broken links, or restore was refused, 2 wrong arguments or a
@@ -132,6 +138,8 @@ int check(const char *path)
     }
     for (const auto &line : result->problems)
         std::printf("%s\n", line.c_str());
+    for (const auto &line : result->notes)
+        std::printf("note: %s\n", line.c_str());
     return result->clean() ? 0 : 1;
 }
 
@@ -251,7 +259,7 @@ const Command kCommands[] = {
     {"deleted", "STORE", [](const auto &a) { return a.size() == 1 ? deleted(a[0].c_str()) : -1; }},
     {"restore", "STORE KEY", [](const auto &a) { return a.size() == 2 ? restore(a[0].c_str(), a[1]) : -1; }},
     {"backup", "STORE COPY", [](const auto &a) { return a.size() == 2 ? backup(a[0].c_str(), a[1].c_str()) : -1; }},
-    {"export", "STORE OUT [--format opml|md|txt]", [](const auto &a) { return outline::exportCommand(a); }},
+    {"export", "STORE OUT [--format opml|md|txt] [--force]", [](const auto &a) { return outline::exportCommand(a); }},
     {"import", "IN NEW-STORE [--format opml|md|txt] [--force]",
      [](const auto &a) {
          std::vector<store::CommandRowText> rows;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
+
 #include <QFile>
 
 #include <map>
@@ -68,6 +70,23 @@ void TestStore::exec(const std::string &sql)
     // Leave no connection open between steps: the program under test must
     // see the file exactly as another process would.
     closeDb();
+}
+
+void TestStore::crashWhileCommitting(const std::string &sql)
+{
+    const std::string journal = path() + "-journal";
+    const std::string saved = path() + ".journal";
+    closeDb();
+    // Without syncs the journal is whole (hot) as soon as it is written.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, ("PRAGMA synchronous = OFF; BEGIN IMMEDIATE; " + sql).c_str(), nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(journal, saved, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close_v2(db);
+    std::filesystem::rename(saved, journal);
 }
 
 void TestStore::createEmpty()

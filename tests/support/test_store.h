@@ -45,6 +45,10 @@ public:
     void createEmpty();
     // Any SQL, for shaping a file by hand (gaps, Null links, broken chains).
     void exec(const std::string &sql);
+    // Leaves the store as a program killed in the middle of committing sql
+    // leaves it: the change in the file, and beside it the journal of what
+    // was there before (which the next writer rolls back).
+    void crashWhileCommitting(const std::string &sql);
     // One field of one record, as text ("NULL" for Null); "<none>" without record.
     std::string field(std::int32_t key, const std::string &name);
     std::int64_t count(const std::string &sql);
