@@ -27,19 +27,7 @@ test_packages=(orca speech-dispatcher speech-dispatcher-audio-plugins libasound2
 # libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
 fuzz_packages=(clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev llvm-16)
 
-install_missing() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    if ((${#missing[@]})); then
-        local sudo=()
-        [[ $(id -u) -ne 0 ]] && sudo=(sudo)
-        echo "Installing: ${missing[*]}"
-        "${sudo[@]}" apt-get update
-        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-    fi
-}
+source tools/install_missing.sh
 install_missing "${packages[@]}"
 if [[ $mode == test ]]; then
     install_missing "${test_packages[@]}"

@@ -86,20 +86,8 @@ else
     [[ -x $bin/branchkeeper-store ]] || { echo "$me: no $bin/branchkeeper-store" >&2; exit 2; }
 fi
 
-# The same approach as tools/bootstrap.sh.
-install_missing() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    if ((${#missing[@]})); then
-        local sudo=()
-        [[ $(id -u) -ne 0 ]] && sudo=(sudo)
-        echo "Installing: ${missing[*]}" >&2
-        "${sudo[@]}" apt-get update >&2
-        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >&2
-    fi
-}
+# shellcheck source=tools/install_missing.sh
+source "$tools/install_missing.sh"
 # speech-dispatcher-audio-plugins: the dummy module opens an audio output even
 # though it plays nothing; ALSA's "null" device (libasound2-data) serves.
 install_missing orca speech-dispatcher speech-dispatcher-audio-plugins libasound2-data \
