@@ -11,6 +11,7 @@
 #include "bench/bench_stores.h"
 #include "commands/toolbar.h"
 #include "store/connection.h"
+#include "store/child_chain.h"
 #include "store/mod_base.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
@@ -53,9 +54,7 @@ std::unique_ptr<frmTree> openWindow(Shape shape, int items)
 void closeWindow(std::unique_ptr<frmTree> &window)
 {
     window.reset();
-    modTree::AttachControls({});
-    modBase::rsTree.close();
-    modBase::rsCmd.close();
+    modTree::ResetProgramState();
 }
 
 Shape shapeOf(const benchmark::State &state)
@@ -78,15 +77,15 @@ void BM_Rebuild(benchmark::State &state)
     closeWindow(window);
 }
 
-// The same records read through the cursor, nothing shown: an open item's
-// children in one pass (as a batch holds them), an only child by key.
+// The same records read through the store's chain reader, nothing shown:
+// each open item's children in chain order, as the rebuild reads them.
 void BM_RebuildFloorStore(benchmark::State &state)
 {
     const Shape shape = shapeOf(state);
     auto window = openWindow(shape, static_cast<int>(state.range(1)));
     struct Parent {
         std::int32_t key;
-        std::int32_t onlyChild; // 0: more than one
+        std::int32_t first;
     };
     std::vector<Parent> parents;
     const auto tops = window->TreeV->topLevelNodes();
@@ -97,7 +96,7 @@ void BM_RebuildFloorStore(benchmark::State &state)
         const auto kids = n.children();
         const auto key = modTree::ItemOf(n.nodeKey());
         if (key && !kids.isEmpty())
-            parents.push_back({*key, kids.size() == 1 ? modTree::ItemOf(kids.front().nodeKey()).value_or(0) : 0});
+            parents.push_back({*key, modTree::ItemOf(kids.front().nodeKey()).value_or(0)});
         pending.insert(pending.end(), kids.begin(), kids.end());
     }
     auto &rs = modBase::rsTree;
@@ -105,10 +104,9 @@ void BM_RebuildFloorStore(benchmark::State &state)
         store::TransactionScope reading(rs.connection(), store::TransactionScope::Kind::Read);
         rs.positionOn(store::kRootKey);
         for (const Parent &p : parents) {
-            if (p.onlyChild != 0)
-                benchmark::DoNotOptimize(rs.positionOn(p.onlyChild));
-            else
-                benchmark::DoNotOptimize(rs.childRecords(p.key, 4096, 4u << 20));
+            store::ChildChain children(rs, p.key, p.first, store::ChildChain::Read::Records);
+            while (children.next())
+                benchmark::ClobberMemory();
         }
     }
     state.SetLabel(bench::shapeName(shape));

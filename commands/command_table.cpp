@@ -3,6 +3,7 @@
 #include "commands/insert.h"
 #include "commands/move.h"
 #include "store/links.h"
+#include "store/mod_base.h"
 #include "toolkit/runtime.h"
 #include "view/browsing.h"
 #include "view/selection.h"
@@ -23,7 +24,7 @@ namespace {
 void Delete(std::int32_t selected)
 {
     const bool editing = TextBoxEditsBranch(selected);
-    UnlinkItem(selected);
+    UnlinkItem(modBase::rsTree, selected);
     ShowTree();
     if (editing)
         UnbindTextBox();

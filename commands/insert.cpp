@@ -26,10 +26,10 @@ void addBeside(std::int32_t selected, Link link)
 {
     if (!hasParent(selected))
         return;
-    const std::int32_t item = NewItem();
+    const std::int32_t item = NewItem(rsTree);
     if (item == 0)
         return; // no record to be had: nothing to link or show
-    link(item, selected);
+    link(rsTree, item, selected);
     ShowTree();
     NameNewItem(item);
     SelectItem(item);
@@ -49,16 +49,16 @@ void AddAfter(std::int32_t selected)
 
 void AddChild(std::int32_t selected)
 {
-    const std::int32_t item = NewItem();
+    const std::int32_t item = NewItem(rsTree);
     if (item == 0)
         return;
     rsTree.positionOn(selected);
     rsTree.update(Field::Expand, true);
     const std::int32_t first = rsTree.key(Field::KeyChi).value_or(0);
     if (first == 0)
-        LinkFirstChild(item, selected);
+        LinkFirstChild(rsTree, item, selected);
     else
-        LinkBefore(item, first); // the parent's KeyChi moves to the new item
+        LinkBefore(rsTree, item, first); // the parent's KeyChi moves to the new item
     ShowTree();
     NameNewItem(item);
     SelectItem(item);

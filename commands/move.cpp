@@ -1,13 +1,12 @@
 #include "commands/move.h"
 
+#include "store/child_chain.h"
 #include "store/format.h"
 #include "store/links.h"
 #include "store/mod_base.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
 
-#include <optional>
-#include <unordered_map>
 
 namespace modTree {
 
@@ -34,8 +33,8 @@ void moveBeside(std::int32_t selected, Field field, std::int32_t stop, Link link
     const auto anchor = rsTree.key(field);
     if (!anchor || *anchor == stop || *anchor == 0 || *anchor == store::kRootKey || !exists(*anchor))
         return;
-    UnlinkItem(selected);
-    link(selected, *anchor);
+    UnlinkItem(rsTree, selected);
+    link(rsTree, selected, *anchor);
     ShowTree();
     SelectItem(selected);
 }
@@ -47,19 +46,11 @@ void moveBeside(std::int32_t selected, Field field, std::int32_t stop, Link link
 // that does not name parent).
 std::int32_t lastOfChain(std::int32_t parent, std::int32_t first)
 {
-    std::unordered_map<std::int64_t, std::optional<std::int32_t>> next;
-    for (const auto &[key, nxt] : rsTree.childLinks(parent))
-        next.emplace(key, store::toKey(nxt));
-    std::int32_t at = first;
-    for (std::size_t steps = 0; steps < next.size(); ++steps) {
-        const auto it = next.find(at);
-        if (it == next.end() || !it->second)
-            return 0;
-        if (*it->second == 0)
-            return at;
-        at = *it->second;
-    }
-    return 0;
+    store::ChildChain chain(rsTree, parent, first, store::ChildChain::Read::Links, true);
+    std::int32_t last = 0;
+    while (const auto child = chain.next())
+        last = *child;
+    return chain.broken() ? 0 : last;
 }
 
 } // namespace
@@ -97,11 +88,11 @@ void MoveIn(std::int32_t selected)
         if (last == 0 || last == selected)
             return;
     }
-    UnlinkItem(selected);
+    UnlinkItem(rsTree, selected);
     if (hasChildren)
-        LinkAfter(selected, last);
+        LinkAfter(rsTree, selected, last);
     else
-        LinkFirstChild(selected, parent);
+        LinkFirstChild(rsTree, selected, parent);
     ShowTree();
     SelectItem(selected);
 }

@@ -82,12 +82,9 @@ QString keyNames(const CommandRow &command, const QString &separator)
 // current, so a later rebuild reads by key.
 std::optional<std::int32_t> markedItem()
 {
-    if (rsTree.index() != store::kIndexKeySel)
-        rsTree.setIndex(store::kIndexKeySel);
-    const bool found = rsTree.seek({true});
-    const auto selected = found ? rsTree.key(Field::KeyInd) : std::nullopt;
-    rsTree.setIndex(store::kIndexKeyInd);
-    return selected;
+    if (rsTree.index() != store::kIndexKeyInd)
+        rsTree.setIndex(store::kIndexKeyInd);
+    return rsTree.seekSelected() ? rsTree.key(Field::KeyInd) : std::nullopt;
 }
 
 // One button per row of tbCmd, up to a number no toolbar can show more of:

@@ -622,6 +622,7 @@ bool perform(frmTree &window, const Action &action)
 frmTree &startWindow(const std::vector<std::pair<Value, Value>> &commands)
 {
     if (g_window && commands == g_commands) {
+        modTree::AttachControls({g_window, g_window->TreeV, g_window->txtItem});
         modBase::OpenBase(g_directory.toStdString());
         {
             const modTree::BusyScope programChanges;
@@ -756,12 +757,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         before = std::move(now);
     }
 
-    modTree::TreeBusy = false;
     // The next input's store takes this one's place: the program lets go of
     // the file first. (The program's own way of opening a store runs at the
     // start of every input; the checks after each action read this file.)
-    modBase::rsTree.close();
-    modBase::rsCmd.close();
+    modTree::ResetProgramState();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

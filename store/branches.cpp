@@ -1,10 +1,10 @@
 #include "store/branches.h"
 
+#include "store/child_chain.h"
 #include "store/connection.h"
 #include "store/create.h"
 #include "store/format.h"
 #include "store/links.h"
-#include "store/mod_base.h"
 #include "store/sql.h"
 #include "store/statement.h"
 #include "store/value.h"
@@ -250,29 +250,24 @@ RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::stri
                                                + " is not the top of a deleted branch (see the deleted command)");
 
     // The root's last child, along its chain as the window shows it.
-    const Row &root = table.at(table.find(kRootKey));
+    TreeCursor tree;
+    if (!tree.open(connection))
+        return say(RestoreResult::Failed, tree.lastError());
+    if (!tree.positionOn(kRootKey))
+        return say(RestoreResult::Failed, "the store has no root (item 1)");
+    ChildChain topLevel(tree, kRootKey, tree.key(Field::KeyChi).value_or(0), ChildChain::Read::Links);
     std::int32_t last = 0;
-    for (std::optional<std::int32_t> at = root.chi; at && *at != 0;) {
-        const std::size_t p = table.find(*at);
-        if (p == kNoRow || !reached[p])
-            break;
-        last = *at;
-        at = table.at(p).nxt;
-    }
-
-    if (!modBase::rsTree.open(connection))
-        return say(RestoreResult::Failed, modBase::rsTree.lastError());
+    while (const auto item = topLevel.next())
+        last = *item;
     if (last == 0)
-        modTree::LinkFirstChild(key, kRootKey);
+        modTree::LinkFirstChild(tree, key, kRootKey);
     else
-        modTree::LinkAfter(key, last);
+        modTree::LinkAfter(tree, key, last);
     // The link operations skip a step that fails; here a skipped step would
     // leave the branch half linked, so any failure undoes all of it.
-    const std::string linkError = modBase::rsTree.lastError();
-    modBase::rsTree.close();
-    if (!linkError.empty()) {
+    if (!tree.lastError().empty()) {
         transaction.rollback();
-        return say(RestoreResult::Failed, "the branch could not be linked: " + linkError);
+        return say(RestoreResult::Failed, "the branch could not be linked: " + tree.lastError());
     }
     if (!transaction.commit())
         return say(RestoreResult::Busy, "the change could not be written: " + connection->lastError());

@@ -48,8 +48,7 @@ enum class RestoreResult { Restored, Refused, Busy, Failed };
 // the file holds all of it or none. Refused (and nothing written) for a key
 // that is in the tree, the root, record 0, or not the top of a deleted branch.
 // Busy when another program held the file for writing longer than the wait.
-// *message says why whenever the result is not Restored. Uses the program's
-// cursor on TbTree, which it leaves open on the store.
+// *message says why whenever the result is not Restored.
 RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::string *message);
 
 // Copies the store at from into a new file to, page by page through SQLite's

@@ -100,7 +100,9 @@ private:
 
 // Groups the statements of one scope into one transaction, so they reach the
 // file together or not at all. Nested scopes join the outer one. A scope
-// always commits when it ends: a failed step inside it is skipped, not undone.
+// commits when it ends, unless the file refused one of its statements
+// (noteFailure): then it rolls back. A step that finds nothing (no such
+// record) is no failure: it is skipped and the rest still commits.
 class TransactionScope {
 public:
     enum class Kind { Read, Write };

@@ -161,4 +161,9 @@ inline constexpr std::string_view kStoreFileName = "dbPro.mdb";
 // Item key of the root; key 0 is "none".
 inline constexpr std::int32_t kRootKey = 1;
 
+// The root's text as the tree shows it, whatever its record holds.
+inline constexpr std::string_view kRootText = "корень";
+// What a text the user empties is stored as: an empty text is never stored.
+inline constexpr std::string_view kEmptiedText = "~";
+
 } // namespace store

@@ -105,9 +105,7 @@ bool TreeCursor::seek(std::span<const Value> values)
             m_current.reset();
             return fail("KeySel is sought for True only");
         }
-        stmt = &m_seekSelected;
-        stmt->reset();
-        break;
+        return seekSelected();
     case ByParNxt:
         stmt = &m_seekParNxt;
         stmt->reset();
@@ -126,6 +124,14 @@ bool TreeCursor::seekFree()
         return fail("the store is not open");
     m_seekFree.reset();
     return loadFrom(m_seekFree);
+}
+
+bool TreeCursor::seekSelected()
+{
+    if (!isOpen())
+        return fail("the store is not open");
+    m_seekSelected.reset();
+    return loadFrom(m_seekSelected);
 }
 
 bool TreeCursor::moveFirst()

@@ -66,31 +66,15 @@ public:
     // set only when the file could not be read).
     bool seekFree();
 
-    bool atEnd() const { return !m_current.has_value(); }
+    // Makes current the record marked selected: the smallest key whose KeySel
+    // reads as True, whatever the current index, which it keeps. Not found:
+    // at end, and false.
+    bool seekSelected();
 
-    // Every record whose KeyPar is parent, each key with its KeyNxt as the
-    // file holds it, read in one pass over "ParNxt": what a walk along the
-    // parent's child chain needs, without positioning on each child. The
-    // cursor does not move. Empty when there are none or the file could not
-    // be read (lastError() says which).
-    std::vector<std::pair<std::int64_t, Value>> childLinks(std::int32_t parent);
+    bool atEnd() const { return !m_current.has_value(); }
 
     // A whole record as the cursor reads it, fields in kTreeColumns order.
     using Record = std::array<Value, kFieldCount>;
-
-    // The records whose KeyPar is parent, whole, as positionOn reads them,
-    // each with its key, in one pass over "ParNxt": what a walk along an open
-    // item's child chain reads, without a lookup per child. At most `limit`
-    // records and, past the first, no more than textBudget bytes of text in
-    // all: the rest is left for positionOn. The cursor does not move. Empty
-    // when there are none or the file could not be read (lastError() says).
-    std::vector<std::pair<std::int64_t, Record>> childRecords(std::int32_t parent, std::size_t limit,
-                                                              std::size_t textBudget);
-    // Makes current a record childRecords read, as positionOn(key) would
-    // have read it. Only inside the read transaction that read it, with
-    // nothing written since: otherwise the record may no longer be the
-    // file's.
-    void positionOnRecord(std::int64_t key, Record record);
 
     // The first and the last record in the current index's order.
     bool moveFirst();
@@ -125,7 +109,8 @@ public:
     bool updateEach(std::span<const std::int32_t> keys, Field f, const Value &value);
 
     // Appends a record with only KeyInd given (the table's defaults fill the
-    // rest) and commits it; the new record becomes current.
+    // rest), in its own transaction unless a TransactionScope is open; the
+    // new record becomes current.
     bool addNew(std::int32_t key);
 
     const std::string &lastError() const { return m_error; }
@@ -135,6 +120,22 @@ public:
     void setLoadObserver(std::function<void(std::int64_t key)> observer) { m_observer = std::move(observer); }
 
 private:
+    // The chain reader reads a parent's children through the three below.
+    friend class ChildChain;
+
+    // Every record whose KeyPar is parent, each key with its KeyNxt as the
+    // file holds it, in one pass over "ParNxt". The cursor does not move.
+    // Empty when there are none or the file could not be read.
+    std::vector<std::pair<std::int64_t, Value>> childLinks(std::int32_t parent);
+    // The records whose KeyPar is parent, whole, each with its key, in one
+    // pass over "ParNxt": at most `limit` records and, past the first, no
+    // more than textBudget bytes of text in all. The cursor does not move.
+    std::vector<std::pair<std::int64_t, Record>> childRecords(std::int32_t parent, std::size_t limit,
+                                                              std::size_t textBudget);
+    // Makes current a record childRecords read: only inside the read
+    // transaction that read it, with nothing written since.
+    void positionOnRecord(std::int64_t key, Record record);
+
     // Positions in kTreeIndexes.
     enum Index { ByKeyInd, ByKeySel, ByParNxt, IndexCount };
     static_assert(IndexCount == kTreeIndexes.size() && kTreeIndexes[ByKeySel].name == "KeySel"

@@ -27,8 +27,8 @@ void deletedTwice(TestStore &ts)
                {7, 3}, {4, 1}});
     ts.exec("INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt) VALUES (9, NULL, NULL)");
     ASSERT_TRUE(modBase::OpenBase(ts.directory()).ok());
-    modTree::UnlinkItem(3);
-    modTree::UnlinkItem(6);
+    modTree::UnlinkItem(modBase::rsTree, 3);
+    modTree::UnlinkItem(modBase::rsTree, 6);
     modBase::rsTree.close();
     modBase::rsCmd.close();
 }
@@ -66,7 +66,7 @@ TEST(DeletedBranches, ComeBackUnderARootWithoutChildren)
     TestStore ts;
     ts.create({{1, 0}, {2, 1, false, "only"}});
     ASSERT_TRUE(modBase::OpenBase(ts.directory()).ok());
-    modTree::UnlinkItem(2);
+    modTree::UnlinkItem(modBase::rsTree, 2);
     modBase::rsTree.close();
     modBase::rsCmd.close();
     ASSERT_EQ(store::restoreBranch(ts.path(), 2, nullptr), store::RestoreResult::Restored);

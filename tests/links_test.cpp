@@ -75,40 +75,40 @@ using namespace modTree;
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkWrites,
     ::testing::Values(
-        LinkCase{"UnlinkOnlyChild", [] { UnlinkItem(7); }, {reset(7), one(3, "KeyChi", 0)}},
-        LinkCase{"UnlinkFirstOfSeveral", [] { UnlinkItem(5); }, {reset(5), one(2, "KeyChi", 6), one(6, "KeyPrw", 0)}},
-        LinkCase{"UnlinkMiddle", [] { UnlinkItem(6); }, {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5)}},
-        LinkCase{"UnlinkLast", [] { UnlinkItem(10); }, {reset(10), one(6, "KeyNxt", 0)}},
-        LinkCase{"UnlinkWithChildren", [] { UnlinkItem(2); }, {reset(2), one(1, "KeyChi", 3), one(3, "KeyPrw", 0)}},
-        LinkCase{"UnlinkRoot", [] { UnlinkItem(1); }, {reset(1)}},
-        LinkCase{"LinkBeforeFirstChild", [] { LinkBefore(8, 5); },
+        LinkCase{"UnlinkOnlyChild", [] { UnlinkItem(modBase::rsTree, 7); }, {reset(7), one(3, "KeyChi", 0)}},
+        LinkCase{"UnlinkFirstOfSeveral", [] { UnlinkItem(modBase::rsTree, 5); }, {reset(5), one(2, "KeyChi", 6), one(6, "KeyPrw", 0)}},
+        LinkCase{"UnlinkMiddle", [] { UnlinkItem(modBase::rsTree, 6); }, {reset(6), one(5, "KeyNxt", 10), one(10, "KeyPrw", 5)}},
+        LinkCase{"UnlinkLast", [] { UnlinkItem(modBase::rsTree, 10); }, {reset(10), one(6, "KeyNxt", 0)}},
+        LinkCase{"UnlinkWithChildren", [] { UnlinkItem(modBase::rsTree, 2); }, {reset(2), one(1, "KeyChi", 3), one(3, "KeyPrw", 0)}},
+        LinkCase{"UnlinkRoot", [] { UnlinkItem(modBase::rsTree, 1); }, {reset(1)}},
+        LinkCase{"LinkBeforeFirstChild", [] { LinkBefore(modBase::rsTree, 8, 5); },
                  {one(5, "KeyPrw", 8), one(2, "KeyChi", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 0),
                   one(8, "KeyNxt", 5)}},
-        LinkCase{"LinkBeforeMiddle", [] { LinkBefore(8, 6); },
+        LinkCase{"LinkBeforeMiddle", [] { LinkBefore(modBase::rsTree, 8, 6); },
                  {one(6, "KeyPrw", 8), one(5, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5),
                   one(8, "KeyNxt", 6)}},
-        LinkCase{"LinkBeforeRoot", [] { LinkBefore(8, 1); },
+        LinkCase{"LinkBeforeRoot", [] { LinkBefore(modBase::rsTree, 8, 1); },
                  {one(1, "KeyPrw", 8), one(8, "KeyPar", 0), one(8, "KeyPrw", 0), one(8, "KeyNxt", 1)},
                  false},
-        LinkCase{"LinkAfterLast", [] { LinkAfter(8, 10); },
+        LinkCase{"LinkAfterLast", [] { LinkAfter(modBase::rsTree, 8, 10); },
                  {one(10, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 10), one(8, "KeyNxt", 0)}},
-        LinkCase{"LinkAfterMiddle", [] { LinkAfter(8, 5); },
+        LinkCase{"LinkAfterMiddle", [] { LinkAfter(modBase::rsTree, 8, 5); },
                  {one(5, "KeyNxt", 8), one(6, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5),
                   one(8, "KeyNxt", 6)}},
-        LinkCase{"LinkFirstChild", [] { LinkFirstChild(8, 7); }, {one(7, "KeyChi", 8), one(8, "KeyPar", 7)}},
+        LinkCase{"LinkFirstChild", [] { LinkFirstChild(modBase::rsTree, 8, 7); }, {one(7, "KeyChi", 8), one(8, "KeyPar", 7)}},
         LinkCase{"KeyZeroWritesNothing", [] {
-                     UnlinkItem(0);
-                     LinkBefore(0, 5);
-                     LinkBefore(8, 0);
-                     LinkAfter(0, 5);
-                     LinkAfter(8, 0);
-                     LinkFirstChild(0, 7);
-                     LinkFirstChild(8, 0);
+                     UnlinkItem(modBase::rsTree, 0);
+                     LinkBefore(modBase::rsTree, 0, 5);
+                     LinkBefore(modBase::rsTree, 8, 0);
+                     LinkAfter(modBase::rsTree, 0, 5);
+                     LinkAfter(modBase::rsTree, 8, 0);
+                     LinkFirstChild(modBase::rsTree, 0, 7);
+                     LinkFirstChild(modBase::rsTree, 8, 0);
                  }, {}},
         LinkCase{"OwnAnchorWritesNothing", [] {
-                     LinkBefore(5, 5);
-                     LinkAfter(5, 5);
-                     LinkFirstChild(7, 7);
+                     LinkBefore(modBase::rsTree, 5, 5);
+                     LinkAfter(modBase::rsTree, 5, 5);
+                     LinkFirstChild(modBase::rsTree, 7, 7);
                  }, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -130,13 +130,13 @@ TEST_P(LinksBesideARecordOutOfTheTree, WriteNoItemOfTheTree)
 INSTANTIATE_TEST_SUITE_P(
     Links, LinksBesideARecordOutOfTheTree,
     ::testing::Values(
-        LinkCase{"UnlinkAsFirstChild", [] { UnlinkItem(11); }, {reset(11)}},
-        LinkCase{"UnlinkAsMiddleChild", [] { UnlinkItem(12); }, {reset(12)}},
-        LinkCase{"LinkBeforeAsFirstChild", [] { LinkBefore(8, 11); },
+        LinkCase{"UnlinkAsFirstChild", [] { UnlinkItem(modBase::rsTree, 11); }, {reset(11)}},
+        LinkCase{"UnlinkAsMiddleChild", [] { UnlinkItem(modBase::rsTree, 12); }, {reset(12)}},
+        LinkCase{"LinkBeforeAsFirstChild", [] { LinkBefore(modBase::rsTree, 8, 11); },
                  {one(11, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 0), one(8, "KeyNxt", 11)}},
-        LinkCase{"LinkBeforeAsMiddleChild", [] { LinkBefore(8, 12); },
+        LinkCase{"LinkBeforeAsMiddleChild", [] { LinkBefore(modBase::rsTree, 8, 12); },
                  {one(12, "KeyPrw", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 5), one(8, "KeyNxt", 12)}},
-        LinkCase{"LinkAfter", [] { LinkAfter(8, 12); },
+        LinkCase{"LinkAfter", [] { LinkAfter(modBase::rsTree, 8, 12); },
                  {one(12, "KeyNxt", 8), one(8, "KeyPar", 2), one(8, "KeyPrw", 12), one(8, "KeyNxt", 10)}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -144,14 +144,14 @@ TEST_F(LinksTest, UnlinkBesideTheRootLeavesThePreviousSiblingAlone)
 {
     // 8 and 9 stand beside the root: KeyPar 0, 9 before 8.
     start(kTree, "UPDATE TbTree SET KeyNxt = 8 WHERE KeyInd = 9; UPDATE TbTree SET KeyPrw = 9 WHERE KeyInd = 8");
-    UnlinkItem(8);
+    UnlinkItem(modBase::rsTree, 8);
     EXPECT_EQ(log.read(), (Writes{reset(8)}));
 }
 
 TEST_F(LinksTest, UnlinkingTheSelectedItemClearsOnlyItsMark)
 {
     start(kTree, "UPDATE TbTree SET KeySel = 1 WHERE KeyInd IN (6, 4)");
-    UnlinkItem(6);
+    UnlinkItem(modBase::rsTree, 6);
     EXPECT_EQ(ts.field(6, "KeySel"), "0");
     EXPECT_EQ(ts.field(4, "KeySel"), "1");
 }
@@ -159,8 +159,8 @@ TEST_F(LinksTest, UnlinkingTheSelectedItemClearsOnlyItsMark)
 TEST_F(LinksTest, SubtreeTravelsWithItsItem)
 {
     start();
-    UnlinkItem(2);
-    LinkFirstChild(2, 4);
+    UnlinkItem(modBase::rsTree, 2);
+    LinkFirstChild(modBase::rsTree, 2, 4);
     EXPECT_EQ(testing_support::outline(ts),
               (std::vector<std::string>{"3@1", "7@2", "4@1", "2@2", "5@3", "6@3", "10@3"}));
     EXPECT_EQ(ts.field(5, "KeyPar"), "2");
@@ -173,8 +173,8 @@ TEST_F(LinksTest, UnlinkAndLinkBackAtTheSamePlaceRestoresEveryLink)
 {
     start(kTree, "UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6");
     const auto before = ts.dump();
-    for (auto relink : {+[] { LinkBefore(6, 10); }, +[] { LinkAfter(6, 5); }}) {
-        UnlinkItem(6);
+    for (auto relink : {+[] { LinkBefore(modBase::rsTree, 6, 10); }, +[] { LinkAfter(modBase::rsTree, 6, 5); }}) {
+        UnlinkItem(modBase::rsTree, 6);
         relink();
         ts.exec("UPDATE TbTree SET KeySel = 1 WHERE KeyInd = 6");
         EXPECT_EQ(ts.dump(), before);
@@ -189,7 +189,7 @@ TEST_F(LinksTest, NewItemAppendsTheNextKeyWithTableDefaults)
 {
     start({{1, 0}});
     modBase::rsTree.setIndex("KeySel");
-    EXPECT_EQ(NewItem(), 2);
+    EXPECT_EQ(NewItem(modBase::rsTree), 2);
     EXPECT_EQ(log.read(), (Writes{appended(2)}));
     EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
     EXPECT_EQ(modBase::rsTree.key(store::Field::KeyInd), 2);
@@ -197,7 +197,7 @@ TEST_F(LinksTest, NewItemAppendsTheNextKeyWithTableDefaults)
         EXPECT_EQ(ts.field(2, f), "0") << f;
     EXPECT_EQ(ts.field(2, "KeyTxt"), "NULL");
     // Only linked items count as taken: the next call appends again.
-    EXPECT_EQ(NewItem(), 3);
+    EXPECT_EQ(NewItem(modBase::rsTree), 3);
 }
 
 TEST_F(LinksTest, NewItemReusesTheFirstFreeRecordAndKeepsItsText)
@@ -205,8 +205,8 @@ TEST_F(LinksTest, NewItemReusesTheFirstFreeRecordAndKeepsItsText)
     start(kTree, "INSERT INTO TbTree (KeyInd, KeyPar, KeyChi, KeyNxt, KeyTxt, KeySel, Expand, KeyRef, RefCut) "
                  "VALUES (12, NULL, 5, NULL, 'kept', 1, 1, 3, 1), (11, NULL, 0, NULL, 'first', 0, 0, 0, 0)");
     modBase::rsTree.setIndex("ParNxt");
-    EXPECT_EQ(NewItem(), 11);
-    EXPECT_EQ(NewItem(), 12);
+    EXPECT_EQ(NewItem(modBase::rsTree), 11);
+    EXPECT_EQ(NewItem(modBase::rsTree), 12);
     const auto reused = [](std::int64_t key) {
         return w(key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeyRef", "0"}, {"KeyChi", "0"},
                        {"RefCut", "0"}});
@@ -216,7 +216,7 @@ TEST_F(LinksTest, NewItemReusesTheFirstFreeRecordAndKeepsItsText)
     EXPECT_EQ(ts.field(12, "KeySel"), "1");
     EXPECT_EQ(ts.field(12, "Expand"), "1");
     EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
-    EXPECT_EQ(NewItem(), 13); // no free record left
+    EXPECT_EQ(NewItem(modBase::rsTree), 13); // no free record left
 }
 
 // Records another tool left with KeyPar and KeyNxt Null that are still in
@@ -239,7 +239,7 @@ TEST_P(NewItemSkips, RecordsStillInUseAndTakesTheNextFreeOne)
     start(kTree, std::string("INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt, KeyTxt) VALUES (12, NULL, NULL, 'twelve'), "
                              "(13, NULL, NULL, 'thirteen');")
                      + GetParam().sql);
-    const std::int32_t key = NewItem();
+    const std::int32_t key = NewItem(modBase::rsTree);
     EXPECT_EQ(key, GetParam().expected);
     const Write reused = w(GetParam().expected, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeyRef", "0"},
                                                  {"KeyChi", "0"}, {"RefCut", "0"}});
@@ -330,16 +330,16 @@ TEST(SeekFree, OnAStoreWithoutFreeRecordsReadsNoRecords)
 TEST_F(LinksTest, NewItemDoesNotReuseADeletedItem)
 {
     start();
-    UnlinkItem(10); // the largest key, now in no chain
+    UnlinkItem(modBase::rsTree, 10); // the largest key, now in no chain
     log.clear();
-    EXPECT_EQ(NewItem(), 11);
+    EXPECT_EQ(NewItem(modBase::rsTree), 11);
     EXPECT_EQ(log.read(), (Writes{appended(11)}));
 }
 
 TEST_F(LinksTest, NewItemPastTheLargestKeyFailsWithoutWriting)
 {
     start({{1, 0}}, "INSERT INTO TbTree (KeyInd) VALUES (2147483647)");
-    EXPECT_EQ(NewItem(), 0);
+    EXPECT_EQ(NewItem(modBase::rsTree), 0);
     EXPECT_TRUE(log.read().empty());
     EXPECT_EQ(modBase::rsTree.index(), "KeyInd");
 }

@@ -1,4 +1,5 @@
 #include "store/command_cursor.h"
+#include "store/child_chain.h"
 #include "store/connection.h"
 #include "store/create.h"
 #include "store/mod_base.h"
@@ -602,55 +603,88 @@ TEST_F(TreeCursorTest, WriteScopeReachesFileOnlyWhenItEnds)
     EXPECT_EQ(ts.field(30, "KeyInd"), "30");
 }
 
-// The two verbs for walks along a chain: read the children's next links at
-// once, write one field of many records at once.
-TEST_F(TreeCursorTest, ChildLinksAreEveryChildWithItsNextLinkAsStored)
+// A parent's children in chain order, read ahead in one pass, and where a
+// broken file ends the chain.
+struct ChainCase {
+    const char *name;
+    const char *sql; // run on root 1: 2, 3, 4, 5 (5 holds 6)
+    bool strict;
+    std::vector<std::int32_t> children;
+    bool broken;
+    friend void PrintTo(const ChainCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class ChildChainReads : public TreeCursorTest,
+                        public ::testing::WithParamInterface<std::tuple<ChainCase, store::ChildChain::Read>> {};
+
+TEST_P(ChildChainReads, TheChainInOrderUpToWhereItBreaks)
 {
-    createWithGaps(ts); // root 1: 2 (9), 5
-    ts.exec("UPDATE TbTree SET KeyNxt = 'x' WHERE KeyInd = 2;"
-            "INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt) VALUES (12, 1, NULL)");
+    const auto &[c, read] = GetParam();
+    ts.create({{1, 0}, {2, 1, false, "two"}, {3, 1}, {4, 1}, {5, 1}, {6, 5}});
+    ts.exec(c.sql);
     openCursor();
-    ASSERT_TRUE(cur.positionOn(9));
-    auto links = cur.childLinks(1);
-    std::sort(links.begin(), links.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    ASSERT_EQ(links.size(), 3u);
-    EXPECT_EQ(links[0], (std::pair<std::int64_t, Value>{2, Value(std::string("x"))}));
-    EXPECT_EQ(links[1], (std::pair<std::int64_t, Value>{5, Value(std::int64_t{0})}));
-    EXPECT_EQ(links[2], (std::pair<std::int64_t, Value>{12, Value(Null{})}));
-    EXPECT_TRUE(cur.childLinks(9).empty());
-    EXPECT_EQ(cur.key(Field::KeyInd), 9) << "the cursor moved";
+    store::ChildChain chain(cur, 1, 2, read, c.strict);
+    std::vector<std::int32_t> children;
+    while (const auto child = chain.next()) {
+        children.push_back(*child);
+        if (read == store::ChildChain::Read::Records) {
+            ASSERT_EQ(cur.key(Field::KeyInd), *child) << "the child is current";
+            const auto record = std::vector<std::optional<Value>>{cur.field(Field::KeyPar), cur.field(Field::KeyNxt),
+                                                                  cur.field(Field::KeyTxt)};
+            ASSERT_TRUE(cur.positionOn(*child));
+            EXPECT_EQ(record, (std::vector<std::optional<Value>>{cur.field(Field::KeyPar), cur.field(Field::KeyNxt),
+                                                                 cur.field(Field::KeyTxt)}))
+                << "as positionOn reads it";
+        }
+    }
+    EXPECT_EQ(children, c.children);
+    EXPECT_EQ(chain.broken(), c.broken);
+    EXPECT_FALSE(chain.next()) << "an ended chain stays ended";
 }
 
-TEST_F(TreeCursorTest, ChildRecordsAreWholeRecordsWithinTheirLimits)
+INSTANTIATE_TEST_SUITE_P(
+    Chains, ChildChainReads,
+    ::testing::Combine(
+        ::testing::Values(ChainCase{"Whole", "", false, {2, 3, 4, 5}, false},
+                          ChainCase{"NullLink", "UPDATE TbTree SET KeyNxt = NULL WHERE KeyInd = 3", false, {2, 3}, true},
+                          ChainCase{"TextLink", "UPDATE TbTree SET KeyNxt = 'x' WHERE KeyInd = 3", false, {2, 3}, true},
+                          ChainCase{"NoSuchRecord", "UPDATE TbTree SET KeyNxt = 77 WHERE KeyInd = 3", false, {2, 3}, true},
+                          ChainCase{"BackOnItself", "UPDATE TbTree SET KeyNxt = 2 WHERE KeyInd = 4", false, {2, 3, 4}, true},
+                          ChainCase{"OtherParentFollowed", "UPDATE TbTree SET KeyNxt = 6 WHERE KeyInd = 3", false, {2, 3, 6}, false},
+                          ChainCase{"OtherParentStopsStrict", "UPDATE TbTree SET KeyNxt = 6 WHERE KeyInd = 3", true, {2, 3}, true}),
+        ::testing::Values(store::ChildChain::Read::Links, store::ChildChain::Read::Records)),
+    [](const auto &info) {
+        return std::string(std::get<0>(info.param).name)
+            + (std::get<1>(info.param) == store::ChildChain::Read::Links ? "Links" : "Records");
+    });
+
+TEST_F(TreeCursorTest, ChildChainReadsAheadWithinItsLimitsAndSharesWhatAWalkReached)
 {
-    createWithGaps(ts); // root 1: 2 (9), 5
-    ts.exec("UPDATE TbTree SET KeyTxt = 'x' || KeyInd WHERE KeyPar = 1;"
-            "INSERT INTO TbTree (KeyInd, KeyPar, KeyTxt) VALUES (12, 1, zeroblob(300)), (13, 1, 'after the long one')");
+    ts.create({{1, 0}});
+    ts.exec("WITH RECURSIVE k(n) AS (SELECT 2 UNION ALL SELECT n + 1 FROM k WHERE n < 39) "
+            "INSERT INTO TbTree (KeyInd, KeyPar, KeyPrw, KeyNxt) "
+            "SELECT n, 1, CASE n WHEN 2 THEN 0 ELSE n - 1 END, CASE n WHEN 39 THEN 0 ELSE n + 1 END FROM k;"
+            "UPDATE TbTree SET KeyChi = 2 WHERE KeyInd = 1");
     openCursor();
-    ASSERT_TRUE(cur.positionOn(9));
-    std::vector<std::int64_t> observed;
-    cur.setLoadObserver([&](std::int64_t key) { observed.push_back(key); });
-    auto all = cur.childRecords(1, 100, 1u << 20);
-    std::sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    ASSERT_EQ(all.size(), 4u);
-    EXPECT_EQ(observed.size(), 4u) << "every record read is reported";
-    EXPECT_EQ(cur.key(Field::KeyInd), 9) << "the cursor moved";
-    for (auto &[key, record] : all) {
-        // Exactly what positionOn reads.
-        ASSERT_TRUE(cur.positionOn(static_cast<std::int32_t>(key)));
-        for (std::size_t i = 0; i < store::kFieldCount; ++i)
-            EXPECT_EQ(record[i], *cur.field(static_cast<Field>(i))) << key << " field " << i;
-        const auto text = cur.text(Field::KeyTxt);
-        ASSERT_TRUE(cur.positionOn(9));
-        cur.positionOnRecord(key, record);
-        EXPECT_EQ(cur.key(Field::KeyInd), key);
-        EXPECT_EQ(cur.text(Field::KeyTxt), text);
+    std::vector<std::int64_t> loaded;
+    cur.setLoadObserver([&](std::int64_t key) { loaded.push_back(key); });
+    store::ChildChain::ReadAhead readAhead{10};
+    store::KeySet reached;
+    reached.insert(30); // shown already, elsewhere in the walk
+    {
+        store::ChildChain chain(cur, 1, 2, store::ChildChain::Read::Records, false, &reached, &readAhead);
+        std::int32_t last = 0;
+        while (const auto child = chain.next())
+            last = *child;
+        EXPECT_EQ(last, 29);
+        EXPECT_EQ(chain.lastKey(), 29);
+        EXPECT_EQ(readAhead.records, 0u) << "the batch took what the walk allowed";
+        EXPECT_TRUE(reached.contains(12));
     }
-    cur.setLoadObserver({});
-    EXPECT_EQ(cur.childRecords(1, 2, 1u << 20).size(), 2u) << "no more records than the limit";
-    EXPECT_LE(cur.childRecords(1, 100, 10).size(), 3u) << "no more text than the budget, past the first record";
-    EXPECT_EQ(cur.childRecords(1, 100, 0).size(), 1u) << "the first record, whatever its text";
-    EXPECT_TRUE(cur.childRecords(9, 100, 1u << 20).empty());
+    EXPECT_EQ(readAhead.records, 10u) << "and gave it back";
+    // The first child by key, ten records in one pass over "ParNxt" (where the
+    // last child, KeyNxt 0, comes first), the children the pass lacked by key.
+    EXPECT_LE(loaded.size(), 30u) << "a child the pass held was read again";
 }
 
 TEST_F(TreeCursorTest, UpdateEachWritesTheListedRecordsOnlyAndKeepsTheCurrentOneTrue)

@@ -32,8 +32,7 @@ void BrowseOpen(std::int32_t item, bool open);
 std::optional<std::int32_t> BrowsedMark();
 void BrowseMark(std::int32_t item);
 
-// Back to writing, forgetting what was browsed; for a new start on another
-// store.
+// Back to writing, forgetting what was browsed; part of ResetProgramState.
 void ResetBrowsing();
 
 } // namespace modTree

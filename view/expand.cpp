@@ -1,12 +1,11 @@
 #include "view/expand.h"
 
+#include "store/child_chain.h"
 #include "store/mod_base.h"
 #include "view/browsing.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace modTree {
@@ -23,39 +22,19 @@ void ensureKeyIndex()
 }
 
 // Writes False to every top-level item but opened, walking the chain from
-// the root's first child. With a thousand items open, positioning on each and
-// writing each on its own would cost most of the opening, so the next links
-// of the root's children are read in one pass (a chain item that does not
-// name the root as parent, in a broken file, is read on its own) and the
-// writes go to the file in one statement. The chain normally ends in 0; one
-// that comes back on itself is followed once round, not forever.
+// the root's first child, in one statement: with a thousand items open,
+// writing each on its own would cost most of the opening.
 void closeOtherTopLevelItems(std::int32_t opened)
 {
     rsTree.seek({std::int64_t{store::kRootKey}});
     const auto first = rsTree.key(Field::KeyChi);
     if (!first)
         return;
-    struct Link {
-        std::int32_t next;
-        bool passed = false;
-    };
-    std::unordered_map<std::int64_t, Link> links;
-    for (const auto &[key, next] : rsTree.childLinks(store::kRootKey))
-        links.emplace(key, Link{store::toKey(next).value_or(0)});
-
+    store::ChildChain topLevel(rsTree, store::kRootKey, *first, store::ChildChain::Read::Links);
     std::vector<std::int32_t> others;
-    for (std::int32_t at = *first; at != 0;) {
-        auto link = links.find(at);
-        if (link == links.end()) {
-            if (!rsTree.seek({std::int64_t{at}}))
-                break; // no such record: the chain ends here
-            link = links.emplace(at, Link{rsTree.key(Field::KeyNxt).value_or(0)}).first;
-        }
-        if (std::exchange(link->second.passed, true))
-            break; // back on itself
-        if (at != opened)
-            others.push_back(at);
-        at = link->second.next;
+    while (const auto item = topLevel.next()) {
+        if (*item != opened)
+            others.push_back(*item);
     }
     rsTree.updateEach(others, Field::Expand, false);
 }

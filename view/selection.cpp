@@ -1,5 +1,6 @@
 #include "view/selection.h"
 
+#include "store/child_chain.h"
 #include "store/mod_base.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
@@ -7,7 +8,6 @@
 #include "view/tree_state.h"
 
 #include <optional>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace modTree {
@@ -48,13 +48,8 @@ void highlightShownAncestor(std::int32_t key)
 void markInView(std::int32_t key)
 {
     std::optional<std::int32_t> before = BrowsedMark();
-    if (!before) {
-        if (rsTree.index() != store::kIndexKeySel)
-            rsTree.setIndex(store::kIndexKeySel);
-        if (rsTree.seek({true}))
-            before = rsTree.key(Field::KeyInd);
-        rsTree.setIndex(store::kIndexKeyInd);
-    }
+    if (!before && rsTree.seekSelected())
+        before = rsTree.key(Field::KeyInd);
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
     if (before && tree)
         tree->find(ItemNode(*before)).setForeColor(kColorPlain);
@@ -83,14 +78,11 @@ bool HeldByTheTree(std::int32_t item)
         const std::int32_t parent = rsTree.key(Field::KeyPar).value_or(0);
         if (parent == 0 || !rsTree.positionOn(parent))
             return false;
-        std::unordered_map<std::int64_t, std::optional<std::int32_t>> next;
-        for (const auto &[key, nxt] : rsTree.childLinks(parent))
-            next.emplace(key, store::toKey(nxt));
-        std::optional<std::int32_t> sibling = rsTree.key(Field::KeyChi);
-        for (std::size_t steps = 0; sibling && *sibling != at && steps < next.size(); ++steps) {
-            const auto it = next.find(*sibling);
-            sibling = it == next.end() ? std::nullopt : it->second;
-        }
+        store::ChildChain siblings(rsTree, parent, rsTree.key(Field::KeyChi).value_or(0),
+                                   store::ChildChain::Read::Links, true);
+        auto sibling = siblings.next();
+        while (sibling && *sibling != at)
+            sibling = siblings.next();
         if (sibling != at)
             return false;
         at = parent;
@@ -100,19 +92,18 @@ bool HeldByTheTree(std::int32_t item)
 
 void SelectItem(std::int32_t key)
 {
+    if (rsTree.index() != store::kIndexKeyInd)
+        rsTree.setIndex(store::kIndexKeyInd);
     if (Browsing()) {
         markInView(key);
         return;
     }
-    if (rsTree.index() != store::kIndexKeySel)
-        rsTree.setIndex(store::kIndexKeySel);
-    if (rsTree.seek({true})) {
+    if (rsTree.seekSelected()) {
         rsTree.update(Field::KeySel, false);
         // Not in the view when it lies inside a closed branch.
         nodeOfCurrentRecord().setForeColor(kColorPlain);
     }
     rsTree.requery();
-    rsTree.setIndex(store::kIndexKeyInd);
     rsTree.seek({std::int64_t{key}});
     rsTree.update(Field::KeySel, true);
 
@@ -201,8 +192,7 @@ void TextChange()
         rsTree.setIndex(store::kIndexKeyInd);
     rsTree.seek({std::int64_t{*key}});
     const QString text = box->text();
-    // An empty text is never stored: "~" stands for it.
-    rsTree.update(Field::KeyTxt, text.isEmpty() ? std::string("~") : text.toStdString());
+    rsTree.update(Field::KeyTxt, text.isEmpty() ? std::string(store::kEmptiedText) : text.toStdString());
     if (toolkit::KeyedTree *tree = AttachedControls().TreeV)
         tree->find(*tag).setText(text);
 }

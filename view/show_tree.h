@@ -22,17 +22,19 @@ bool ShowTreeIfChangedOutside();
 // long: the best forecast of how long this one will take.
 void SetBusyCursorAfter(int milliseconds);
 
+// Forgets the rebuilds so far (how long the last took, which version of the
+// file it read) and the busy cursor's threshold; part of ResetProgramState.
+void ForgetRebuilds();
+
 // Adds the nodes of every visible descendant of start, depth first, children
 // in chain order. Never loops and never shows an item twice, however broken
 // the links: a link to an item already shown is not followed, and the walk
 // climbs back the way it came down.
 void ShowBranch(std::int32_t start);
 
-// Adds the node of item k under its parent's node, marks it open or closed
-// and, if it is the selected item, selected and red. Leaves the cursor on k.
+// Adds the node of the cursor's current record under its parent's node,
+// marks it open or closed and, if it is the selected item, selected and red.
 // False when the node could not be added (its settings are then dropped).
-bool ShowItem(std::int32_t k);
-// The same for the cursor's current record, wherever the walk read it from.
 bool ShowCurrentItem();
 
 } // namespace modTree

@@ -1,5 +1,9 @@
 #include "view/tree_state.h"
 
+#include "store/mod_base.h"
+#include "view/browsing.h"
+#include "view/show_tree.h"
+
 #include <limits>
 
 namespace modTree {
@@ -18,6 +22,16 @@ void AttachControls(const Controls &controls)
 const Controls &AttachedControls()
 {
     return g_controls;
+}
+
+void ResetProgramState()
+{
+    g_controls = {};
+    TreeBusy = false;
+    ResetBrowsing();
+    ForgetRebuilds();
+    modBase::rsTree.close();
+    modBase::rsCmd.close();
 }
 
 toolkit::NodeKey ItemNode(std::int32_t item)

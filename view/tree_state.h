@@ -37,6 +37,12 @@ struct Controls {
 void AttachControls(const Controls &controls);
 const Controls &AttachedControls();
 
+// Every piece of the program's state as it is before a window starts: no
+// controls attached, TreeBusy clear, not browsing, no rebuild remembered, and
+// both cursors closed, so the file is let go. For a new start (on another
+// store) in the same process.
+void ResetProgramState();
+
 // Node keys: the item key followed by "K" for an item's node, or by "S" for
 // the placeholder under a closed item with children.
 toolkit::NodeKey ItemNode(std::int32_t item);

@@ -50,11 +50,7 @@ std::string tagText(const toolkit::TextBox &box)
 void GuiTest::TearDown()
 {
     window.reset();
-    modTree::AttachControls({});
-    modTree::TreeBusy = false;
-    modTree::ResetBrowsing();
-    modBase::rsTree.close();
-    modBase::rsCmd.close();
+    modTree::ResetProgramState();
 }
 
 void GuiTest::start(const std::vector<Item> &items)
