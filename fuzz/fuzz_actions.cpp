@@ -391,7 +391,7 @@ void writeStore(const std::string &path, const Input &in)
     sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, store::sql::kInsertWholeItem.c_str(), -1, &stmt, nullptr);
+    sqlite3_prepare_v2(db, store::sql::kInsertWholeItem.data(), -1, &stmt, nullptr);
     const auto &columns = store::sql::kWholeItemFields;
     static_assert(std::is_permutation(columns.begin(), columns.end(), kLineFields.begin(), kLineFields.end()));
     for (const Record &r : in.records) {
@@ -404,7 +404,7 @@ void writeStore(const std::string &path, const Input &in)
         sqlite3_clear_bindings(stmt);
     }
     sqlite3_finalize(stmt);
-    sqlite3_prepare_v2(db, store::sql::kInsertCommand.c_str(), -1, &stmt, nullptr);
+    sqlite3_prepare_v2(db, store::sql::kInsertCommand.data(), -1, &stmt, nullptr);
     for (const auto &[pict, about] : in.commands) {
         bind(stmt, 1, pict);
         bind(stmt, 2, about);

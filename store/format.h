@@ -9,8 +9,8 @@
 //   tbCmd   one row per toolbar button, in rowid order: CmdPict, CmdAbout.
 //
 // The columns and indexes are listed once, in kTreeColumns, kCommandColumns
-// and kTreeIndexes below; store/sql.h makes the schema and every column list
-// from them at compile time, so none of them can drift from another.
+// and kTreeIndexes below; store/sql.h writes the schema and every statement
+// out in full, and tests/statements_test.cpp checks them against these tables.
 //
 // Rules between the records of TbTree:
 //  - 0 means "none" in every link field. The record with key 0 exists but is

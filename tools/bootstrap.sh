@@ -22,10 +22,10 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlit
 # for the install test, GLib's gio, which starts a desktop entry as a desktop does.
 test_packages=(orca speech-dispatcher speech-dispatcher-audio-plugins libasound2-data at-spi2-core dbus
                dbus-x11 xdotool x11-xkb-utils libglib2.0-bin)
-# The fuzz step, in test mode only: clang 16 with libc++ (clang cannot build
-# the store's compile-time SQL texts against Debian 12's libstdc++), its
-# libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
-fuzz_packages=(clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev llvm-16)
+# The fuzz step, in test mode only: clang 16 (with the system's libstdc++, as
+# Qt), its libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable
+# reports.
+fuzz_packages=(clang-16 libclang-rt-16-dev llvm-16)
 
 source tools/install_missing.sh
 install_missing "${packages[@]}"

@@ -10,8 +10,8 @@
 #   tools/fuzz.sh SECONDS [JOBS [RUNS]]   stops after SECONDS, or once the
 #                                         JOBS processes made RUNS executions
 #                                         together; builds in build-fuzz (clang
-#                                         16 with libc++, installed by
-#                                         tools/bootstrap.sh test)
+#                                         16, installed by tools/bootstrap.sh
+#                                         test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
