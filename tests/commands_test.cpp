@@ -177,8 +177,8 @@ TEST_F(CommandsTest, InsertShowsTheNewItemSelectedAndLeavesTheTextBoxAlone)
     EXPECT_TRUE(node("3K").isExpanded());
     EXPECT_TRUE(added.isSelected());
     EXPECT_EQ(added.foreColor(), 255);
-    EXPECT_TRUE(window->TreeV->indexOf(added).isValid());
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "6K");
+    EXPECT_TRUE(window->tree()->indexOf(added).isValid());
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "6K");
 }
 
 TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
@@ -190,7 +190,7 @@ TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
     EXPECT_EQ(store.field(3, "Expand"), "0");
     EXPECT_FALSE(node("4K").isValid());
     EXPECT_TRUE(node("3S").isValid());
-    EXPECT_FALSE(window->TreeV->selectedNode().isValid());
+    EXPECT_FALSE(window->tree()->selectedNode().isValid());
 }
 
 TEST_F(CommandsTest, AfterADeleteOnlyRefreshAndClicksAct)
@@ -214,7 +214,7 @@ TEST_F(CommandsTest, DeletingTheOnlyTopLevelItemLeavesTheRootAlone)
 {
     startWith(2, {{1, 0}, {2, 1, true, "only"}, {3, 2, false, "child"}});
     ButtonClick(CmdDelete);
-    EXPECT_EQ(testing_support::describeTree(*window->TreeV), (std::vector<std::string>{">1K 'корень' +"}));
+    EXPECT_EQ(testing_support::describeTree(*window->tree()), (std::vector<std::string>{">1K 'корень' +"}));
     expectConsistent();
 }
 
@@ -354,16 +354,16 @@ TEST_F(CommandsTest, RandomCommandsKeepTheTreeWhole)
         // (Opening and closing by the user change the table without one.)
         if (!beforeCommand.isValid()) {
             std::vector<std::string> shown;
-            for (const auto &line : testing_support::describeTree(*window->TreeV))
+            for (const auto &line : testing_support::describeTree(*window->tree()))
                 shown.push_back(line.substr(0, line.find(' ')));
             ASSERT_EQ(shown, testing_support::expectedView(store)) << "step " << step;
         }
         // Now and then the user opens or closes something, so closed branches
         // get loaded too.
         if (step % 7 == 0) {
-            const auto rows = window->TreeV->model()->rowCount();
-            const toolkit::TreeNode target = window->TreeV->nodeAt(
-                window->TreeV->model()->index(std::uniform_int_distribution<>(0, rows - 1)(rng), 0));
+            const auto rows = window->tree()->model()->rowCount();
+            const toolkit::TreeNode target = window->tree()->nodeAt(
+                window->tree()->model()->index(std::uniform_int_distribution<>(0, rows - 1)(rng), 0));
             if (target.childCount() > 0)
                 target.setExpanded(!target.isExpanded());
         }

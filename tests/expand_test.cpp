@@ -39,7 +39,7 @@ Write expand(std::int64_t key, bool on) { return {key, {{"Expand", on ? "1" : "0
 
 class ExpandTest : public GuiTest {
 protected:
-    Lines view() const { return testing_support::describeTree(*window->TreeV); }
+    Lines view() const { return testing_support::describeTree(*window->tree()); }
 };
 
 TEST_F(ExpandTest, ClosingWritesFalseForThatItemOnlyAndKeepsItsChildNodes)
@@ -50,7 +50,7 @@ TEST_F(ExpandTest, ClosingWritesFalseForThatItemOnlyAndKeepsItsChildNodes)
     EXPECT_EQ(log.read(), (Writes{expand(4, false)}));
     EXPECT_TRUE(four.isValid()) << "closing must not rebuild";
     EXPECT_TRUE(node("8K").isValid());
-    EXPECT_FALSE(window->TreeV->indexOf(node("8K")).isValid()) << "child still on screen";
+    EXPECT_FALSE(window->tree()->indexOf(node("8K")).isValid()) << "child still on screen";
 }
 
 TEST_F(ExpandTest, ClosingAndOpeningAgainWritesFalseThenTrueWithoutRebuilding)
@@ -61,7 +61,7 @@ TEST_F(ExpandTest, ClosingAndOpeningAgainWritesFalseThenTrueWithoutRebuilding)
     clickArrow("4K");
     EXPECT_EQ(log.read(), (Writes{expand(4, false), expand(4, true)}));
     EXPECT_TRUE(four.isValid());
-    EXPECT_TRUE(window->TreeV->indexOf(node("8K")).isValid());
+    EXPECT_TRUE(window->tree()->indexOf(node("8K")).isValid());
 }
 
 TEST_F(ExpandTest, OpeningABranchShownClosedLoadsItByRebuilding)
@@ -180,8 +180,8 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
         break;
     case OpenBy::DoubleClick:
         click("3K");
-        QTest::mouseDClick(window->TreeV->viewport(), Qt::LeftButton, {},
-                           window->TreeV->nodeRect(node("3K")).center());
+        QTest::mouseDClick(window->tree()->viewport(), Qt::LeftButton, {},
+                           window->tree()->nodeRect(node("3K")).center());
         break;
     case OpenBy::KeyRight:
     case OpenBy::KeyPlus:
@@ -190,9 +190,9 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
         break;
     }
     QApplication::processEvents();
-    window->TreeV->repaint();
+    window->tree()->repaint();
     ASSERT_TRUE(node("5K").isValid());
-    EXPECT_TRUE(window->TreeV->indexOf(node("5K")).isValid());
+    EXPECT_TRUE(window->tree()->indexOf(node("5K")).isValid());
     EXPECT_TRUE(node("3K").isExpanded());
     EXPECT_FALSE(node("3S").isValid());
     EXPECT_EQ(store.field(3, "Expand"), "1");
