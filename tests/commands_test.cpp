@@ -21,8 +21,11 @@
 #include <string_view>
 #include <tuple>
 
+using testing_support::appended;
 using testing_support::GuiTest;
 using testing_support::Item;
+using testing_support::one;
+using testing_support::reset;
 using testing_support::Write;
 using testing_support::Writes;
 using Outline = std::vector<std::string>;
@@ -36,13 +39,6 @@ const std::vector<Item> kTree = {
     {3, 1, false, "three"}, {7, 3, false, "seven"}, {4, 1, false, "four"},
 };
 const Outline kBefore{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"};
-
-Write one(std::int64_t key, const char *field, std::int64_t v) { return {key, {{field, std::to_string(v)}}}; }
-Write reset(std::int64_t key)
-{
-    return {key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
-}
-Write appended(std::int64_t key) { return {key, {{"+", ""}}}; }
 
 class CommandsTest : public GuiTest {
 protected:

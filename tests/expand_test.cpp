@@ -4,6 +4,7 @@
 
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
+#include "tests/support/open_by.h"
 #include "toolkit/keyed_tree.h"
 #include "view/expand.h"
 #include "view/selection.h"
@@ -17,6 +18,7 @@
 
 using testing_support::GuiTest;
 using testing_support::Item;
+using testing_support::OpenBy;
 using testing_support::Write;
 using testing_support::Writes;
 using Lines = std::vector<std::string>;
@@ -167,8 +169,6 @@ INSTANTIATE_TEST_SUITE_P(
 // Every way a user opens a node, on a node whose branch was never loaded:
 // the whole view is rebuilt inside the view's own event, the opened node
 // included. Afterwards the view must be whole and usable.
-enum class OpenBy { Arrow, DoubleClick, KeyRight, KeyPlus };
-
 class OpenClosedBranch : public ExpandTest, public ::testing::WithParamInterface<OpenBy> {};
 
 TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
@@ -201,15 +201,8 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
     EXPECT_EQ(store.field(5, "KeySel"), "1");
 }
 
-std::string openByName(const ::testing::TestParamInfo<OpenBy> &info)
-{
-    static const char *const names[] = {"Arrow", "DoubleClick", "KeyRight", "KeyPlus"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(ExpandTest, OpenClosedBranch,
-                         ::testing::Values(OpenBy::Arrow, OpenBy::DoubleClick, OpenBy::KeyRight, OpenBy::KeyPlus),
-                         openByName);
+INSTANTIATE_TEST_SUITE_P(ExpandTest, OpenClosedBranch, ::testing::ValuesIn(testing_support::kEveryWayToOpen),
+                         testing_support::openByName);
 
 TEST_F(ExpandTest, OpeningANodeWithoutChildNodesDoesNothingMore)
 {

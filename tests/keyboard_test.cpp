@@ -57,8 +57,7 @@ protected:
         Outcome outcome{log.read(), testing_support::outline(store), !before.isValid()};
         const auto check = testing_support::checkTree(store);
         EXPECT_TRUE(check.ok()) << check.report();
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
         return outcome;
     }
 };
@@ -176,8 +175,7 @@ TEST_F(KeyboardTest, AKeyLeavesTheUserWhereTheyCanGoOn)
             EXPECT_EQ(testing_support::tagText(*window->textBox()), landed);
             EXPECT_EQ(window->textBox()->text(), node(landed).text());
         }
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -200,8 +198,7 @@ TEST_F(KeyboardTest, AfterADeleteTypingNeverRenamesAHiddenItem)
         log.clear();
         type("x");
         EXPECT_EQ(log.read().empty(), unbound);
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -263,8 +260,7 @@ TEST_F(KeyboardTest, EditKeysGoToTheHighlightedItemsTextAndEscapeComesBack)
         QTest::keyClick(window->textBox(), Qt::Key_Escape);
         EXPECT_TRUE(window->tree()->hasFocus());
         EXPECT_EQ(window->textBox()->text(), "six") << "Escape is no undo";
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 

@@ -112,8 +112,7 @@ TEST_F(ToolbarTest, ButtonCountFollowsTheRows)
             EXPECT_TRUE(log.read().empty());
             EXPECT_EQ(buttons().at(11)->toolTip(), "extra 12");
         }
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -161,8 +160,7 @@ TEST_F(ToolbarTest, MoveUpFromAClickOnItsButtonToTheRedNode)
     startWithCommands(11);
     launch();
     press(4);
-    const auto reset = Write{6, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
-    EXPECT_EQ(log.read(), (Writes{reset,
+    EXPECT_EQ(log.read(), (Writes{testing_support::reset(6),
                                   {5, {{"KeyNxt", "0"}}},
                                   {5, {{"KeyPrw", "6"}}},
                                   {2, {{"KeyChi", "6"}}},

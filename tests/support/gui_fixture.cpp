@@ -57,6 +57,12 @@ void GuiTest::TearDown()
     modBase::rsCmd.close();
 }
 
+void GuiTest::restart()
+{
+    TearDown();
+    store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+}
+
 void GuiTest::start(const std::vector<Item> &items)
 {
     store.create(items);
