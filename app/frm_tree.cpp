@@ -9,6 +9,7 @@
 #include "toolkit/twips.h"
 #include "view/browsing.h"
 #include "view/expand.h"
+#include "view/layout.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
@@ -21,12 +22,6 @@
 #include <QPixmap>
 
 #include <cstdio>
-
-namespace {
-// Outer size of the window after start-up, in twips.
-constexpr double kStartWidth = 6570;
-constexpr double kStartHeight = 6570;
-} // namespace
 
 frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     : QWidget(parent), m_storeDirectory(storeDirectory)
@@ -53,14 +48,15 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
 
     // Designed geometry; every rebuild of the tree lays the two out again.
     namespace tw = toolkit::twips;
-    tw::setWidth(this, 6435);
-    tw::setHeight(this, 5460);
-    tw::setTop(TreeV, 1080);
-    tw::setWidth(TreeV, 6375);
-    tw::setHeight(TreeV, 4215);
-    tw::setTop(txtItem, 600);
-    tw::setWidth(txtItem, 6375);
-    tw::setHeight(txtItem, 375);
+    using namespace layout;
+    tw::setWidth(this, kDesignedForm.width);
+    tw::setHeight(this, kDesignedForm.height);
+    tw::setTop(TreeV, kDesignedTree.top);
+    tw::setWidth(TreeV, kDesignedTree.width);
+    tw::setHeight(TreeV, kDesignedTree.height);
+    tw::setTop(txtItem, kDesignedText.top);
+    tw::setWidth(txtItem, kDesignedText.width);
+    tw::setHeight(txtItem, kDesignedText.height);
     setTabOrder(TreeV, txtItem);
 
     modTree::AttachControls({this, TreeV, txtItem});
@@ -105,10 +101,10 @@ void frmTree::Form_Load()
     showWritable();
 
     namespace tw = toolkit::twips;
-    tw::setTop(this, 0);
-    tw::setLeft(this, 0);
-    tw::setHeight(this, kStartHeight);
-    tw::setWidth(this, kStartWidth);
+    tw::setTop(this, layout::kStartForm.top);
+    tw::setLeft(this, layout::kStartForm.left);
+    tw::setHeight(this, layout::kStartForm.height);
+    tw::setWidth(this, layout::kStartForm.width);
 
     modTree::ShowTree();
 }

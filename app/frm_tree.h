@@ -28,6 +28,19 @@ public:
     // toolbar, place and size the window, build the tree.
     void Form_Load();
 
+    const modBase::OpenReport &openReport() const { return m_openReport; }
+
+    // The controls, for what drives the window: tests, benchmarks, the fuzzer.
+    toolkit::KeyedTree *tree() const { return TreeV; }
+    toolkit::TextBox *textBox() const { return txtItem; }
+    QToolBar *toolbar() const { return Toolbar1; }
+    toolkit::ImageList *normalImages() const { return ImageList1; }
+    toolkit::ImageList *hotImages() const { return ImageList2; }
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
     // The window's events.
     void Toolbar1_ButtonClick(QAction *button);
     void TreeV_NodeClick(const toolkit::TreeNode &node);
@@ -39,22 +52,15 @@ public:
     // Keys that move between the tree and the text box.
     void TreeV_EditKey();
     void txtItem_Escape();
-
-    const modBase::OpenReport &openReport() const { return m_openReport; }
+    // The text box and the writing commands follow whether the store can be
+    // written.
+    void showWritable();
 
     QToolBar *Toolbar1 = nullptr;
     toolkit::KeyedTree *TreeV = nullptr;
     toolkit::TextBox *txtItem = nullptr;
     toolkit::ImageList *ImageList1 = nullptr;
     toolkit::ImageList *ImageList2 = nullptr;
-
-protected:
-    void changeEvent(QEvent *event) override;
-
-private:
-    // The text box and the writing commands follow whether the store can be
-    // written.
-    void showWritable();
 
     QString m_storeDirectory;
     modBase::OpenReport m_openReport;

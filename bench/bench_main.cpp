@@ -22,6 +22,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QTest>
+#include <QToolBar>
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -72,7 +73,7 @@ void BM_Rebuild(benchmark::State &state)
         modTree::ShowTree();
         QApplication::processEvents(); // laid out and drawn
     }
-    state.counters["shown"] = window->TreeV->nodeCount();
+    state.counters["shown"] = window->tree()->nodeCount();
     state.SetLabel(bench::shapeName(shape));
     closeWindow(window);
 }
@@ -88,7 +89,7 @@ void BM_RebuildFloorStore(benchmark::State &state)
         std::int32_t first;
     };
     std::vector<Parent> parents;
-    const auto tops = window->TreeV->topLevelNodes();
+    const auto tops = window->tree()->topLevelNodes();
     std::vector<toolkit::TreeNode> pending(tops.begin(), tops.end());
     while (!pending.empty()) { // without recursion: the deep shape is one long chain
         const toolkit::TreeNode n = pending.back();
@@ -125,7 +126,7 @@ void BM_RebuildFloorTree(benchmark::State &state)
     };
     std::vector<NodeSpec> nodes;
     std::vector<toolkit::TreeNode> pending;
-    const auto tops = window->TreeV->topLevelNodes();
+    const auto tops = window->tree()->topLevelNodes();
     pending.assign(tops.rbegin(), tops.rend());
     while (!pending.empty()) { // depth first, without recursion: the deep shape is one long chain
         const toolkit::TreeNode n = pending.back();
@@ -135,7 +136,7 @@ void BM_RebuildFloorTree(benchmark::State &state)
         pending.insert(pending.end(), kids.rbegin(), kids.rend());
     }
     toolkit::KeyedTree tree;
-    tree.resize(window->TreeV->size());
+    tree.resize(window->tree()->size());
     tree.show();
     if (!QTest::qWaitForWindowExposed(&tree))
         std::fprintf(stderr, "the tree was not shown\n");
@@ -201,9 +202,9 @@ void BM_AccessibleName(benchmark::State &state)
 {
     const Shape shape = shapeOf(state);
     auto window = openWindow(shape, 1000);
-    const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(bench::middleKey(shape, 1000)));
-    const int row = window->TreeV->indexOf(node).row();
-    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->TreeV);
+    const toolkit::TreeNode node = window->tree()->find(modTree::ItemNode(bench::middleKey(shape, 1000)));
+    const int row = window->tree()->indexOf(node).row();
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->tree());
     for (auto _ : state)
         benchmark::DoNotOptimize(tree->child(row)->text(QAccessible::Name));
     state.SetLabel(bench::shapeName(shape));
@@ -252,12 +253,12 @@ void BM_Command(benchmark::State &state)
     moveDown.setData(modTree::CmdMoveDown);
     bool up = true;
     for (auto _ : state) {
-        window->Toolbar1_ButtonClick(up ? &moveUp : &moveDown);
+        emit window->toolbar()->actionTriggered(up ? &moveUp : &moveDown);
         QApplication::processEvents();
         up = !up;
     }
     if (!up) // leave the store as it was
-        window->Toolbar1_ButtonClick(&moveDown);
+        emit window->toolbar()->actionTriggered(&moveDown);
     closeWindow(window);
 }
 
@@ -328,7 +329,7 @@ void BM_OpenTopLevel(benchmark::State &state)
         sqlite3_reset(reopen);
         modTree::ShowTree();
         QApplication::processEvents();
-        const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(closed));
+        const toolkit::TreeNode node = window->tree()->find(modTree::ItemNode(closed));
 
         auto start = Clock::now();
         node.setExpanded(true); // raises the expand event the window handles
@@ -349,7 +350,7 @@ void BM_OpenTopLevel(benchmark::State &state)
     state.counters["opening_ms"] = median(opening) / 1000;
     state.counters["rebuild_ms"] = median(rebuild) / 1000;
     state.counters["commit_ms"] = median(commits) / 1000;
-    state.counters["shown"] = window->TreeV->nodeCount();
+    state.counters["shown"] = window->tree()->nodeCount();
     closeWindow(window);
 }
 
@@ -369,13 +370,13 @@ constexpr int kKeystrokes = 300;
 void BM_Keystroke(benchmark::State &state)
 {
     auto window = openWindow(Shape::Broad, 1000);
-    window->txtItem->setTag(modTree::ItemNode(bench::middleKey(Shape::Broad, 1000)));
+    window->textBox()->setTag(modTree::ItemNode(bench::middleKey(Shape::Broad, 1000)));
     std::vector<double> us;
     for (auto _ : state) {
         for (int i = 0; i < kKeystrokes; ++i) {
             const QString text = QStringLiteral("typed text ") + QString::number(i);
             const auto start = Clock::now();
-            window->txtItem->setText(text); // the change event writes it, durably
+            window->textBox()->setText(text); // the change event writes it, durably
             us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
     }
@@ -394,9 +395,9 @@ void BM_Click(benchmark::State &state)
     std::vector<double> us, floor;
     for (auto _ : state) {
         for (int i = 0; i < kKeystrokes; ++i) {
-            const toolkit::TreeNode node = window->TreeV->find(modTree::ItemNode(first + i % 2));
+            const toolkit::TreeNode node = window->tree()->find(modTree::ItemNode(first + i % 2));
             const auto start = Clock::now();
-            window->TreeV_NodeClick(node);
+            emit window->tree()->nodeClick(node);
             us.push_back(microsecondsSince(start));
             floor.push_back(commit.run());
         }

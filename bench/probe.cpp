@@ -147,7 +147,7 @@ int main(int argc, char **argv)
         } else {
             auto form = std::make_unique<frmTree>(folder);
             form->Form_Load();
-            tree = form->TreeV;
+            tree = form->tree();
             window = std::move(form);
         }
         window->show();

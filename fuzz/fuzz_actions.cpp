@@ -84,6 +84,7 @@
 #include <QMouseEvent>
 #include <QSet>
 #include <QTest>
+#include <QToolBar>
 
 #include <sqlite3.h>
 
@@ -468,7 +469,7 @@ void removeScratch()
 
 toolkit::TreeNode findNode(const frmTree &window, std::string_view name)
 {
-    toolkit::KeyedTree *tree = window.TreeV;
+    toolkit::KeyedTree *tree = window.tree();
     if (!name.empty() && name.front() == '@') {
         std::size_t i = 0;
         std::from_chars(name.data() + 1, name.data() + name.size(), i);
@@ -487,7 +488,7 @@ toolkit::TreeNode findNode(const frmTree &window, std::string_view name)
 // makes it; nothing when the node is not on screen.
 void mouseAt(frmTree &window, const toolkit::TreeNode &node, bool arrow, bool twice)
 {
-    toolkit::KeyedTree *tree = window.TreeV;
+    toolkit::KeyedTree *tree = window.tree();
     const QModelIndex index = tree->indexOf(node);
     if (!index.isValid())
         return;
@@ -504,7 +505,7 @@ void mouseAt(frmTree &window, const toolkit::TreeNode &node, bool arrow, bool tw
 // The mouse pressed on the highlighted row and let go on node's text.
 void dragTo(frmTree &window, const toolkit::TreeNode &node)
 {
-    toolkit::KeyedTree *tree = window.TreeV;
+    toolkit::KeyedTree *tree = window.tree();
     const QRect from = tree->visualRect(tree->currentIndex());
     const QRect to = tree->nodeRect(node);
     if (from.isNull() || to.isNull())
@@ -568,7 +569,7 @@ bool perform(frmTree &window, const Action &action)
 {
     switch (action.verb) {
     case 'c':
-        window.TreeV_NodeClick(findNode(window, action.argument));
+        emit window.tree()->nodeClick(findNode(window, action.argument));
         return false;
     case 'm':
     case 'a':
@@ -590,24 +591,24 @@ bool perform(frmTree &window, const Action &action)
             return false;
         QAction command;
         command.setData(button);
-        window.Toolbar1_ButtonClick(&command);
+        emit window.toolbar()->actionTriggered(&command);
         return button == modTree::CmdDelete;
     }
     case 'k':
-        return pressKey(window.TreeV, action.argument);
+        return pressKey(window.tree(), action.argument);
     case 'e':
-        pressKey(window.txtItem, action.argument);
+        pressKey(window.textBox(), action.argument);
         return false;
     case 't': {
         const QString text = QString::fromUtf8(action.argument).left(static_cast<qsizetype>(kMaxTyped));
-        window.txtItem->setFocus();
+        window.textBox()->setFocus();
         for (const QChar c : text)
-            sendKey(window.txtItem, keyOf(c), Qt::NoModifier, QString(c));
+            sendKey(window.textBox(), keyOf(c), Qt::NoModifier, QString(c));
         return false;
     }
     case 'p':
-        window.txtItem->selectAll();
-        window.txtItem->insert(QString::fromUtf8(action.argument)); // what a paste does
+        window.textBox()->selectAll();
+        window.textBox()->insert(QString::fromUtf8(action.argument)); // what a paste does
         return false;
     default:
         return false;
@@ -626,10 +627,10 @@ frmTree &startWindow(const std::vector<std::pair<Value, Value>> &commands)
         modBase::OpenBase(g_directory.toStdString());
         {
             const modTree::BusyScope programChanges;
-            g_window->txtItem->setTag(std::nullopt);
-            g_window->txtItem->setText(QString()); // and forgets its undo history
+            g_window->textBox()->setTag(std::nullopt);
+            g_window->textBox()->setText(QString()); // and forgets its undo history
         }
-        g_window->TreeV->setFocus();
+        g_window->tree()->setFocus();
         modTree::ShowTree();
         return *g_window;
     }
@@ -650,7 +651,7 @@ void rebuildAside(frmTree &window)
     const auto current = modBase::rsTree.key(store::Field::KeyInd);
     modTree::AttachControls({&window, g_asideTree, g_asideText});
     modTree::ShowTree();
-    modTree::AttachControls({&window, window.TreeV, window.txtItem});
+    modTree::AttachControls({&window, window.tree(), window.textBox()});
     if (current)
         modBase::rsTree.positionOn(*current);
 }
@@ -752,7 +753,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!std::includes(kept.begin(), kept.end(), other.begin(), other.end()))
             fail(std::string(deletes ? "a delete put items into the tree at " : "items left the tree at ") + after);
         // Typing would rename an item nobody sees.
-        if (const auto bound = modTree::ItemOf(window.txtItem->tag()); bound && !is.contains(*bound))
+        if (const auto bound = modTree::ItemOf(window.textBox()->tag()); bound && !is.contains(*bound))
             fail("the text box edits item " + std::to_string(*bound) + ", which is out of the tree, after " + after);
         before = std::move(now);
     }

@@ -327,8 +327,8 @@ TEST_P(AccessibleWindowTest, AScreenReaderOpensAndClicksThroughTheHandlers)
     startLogged({{1, 0}, {2, 1, false, "two"}, {4, 2, false, "four"}, {3, 1, false, "three"}});
     std::unique_ptr<ScreenReader> reader;
     if (GetParam())
-        reader = std::make_unique<ScreenReader>(window->TreeV);
-    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->TreeV);
+        reader = std::make_unique<ScreenReader>(window->tree());
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->tree());
     EXPECT_EQ(tree->text(QAccessible::Name), "Items");
     EXPECT_EQ(tree->child(0)->text(QAccessible::Name), "корень");
 
@@ -339,7 +339,7 @@ TEST_P(AccessibleWindowTest, AScreenReaderOpensAndClicksThroughTheHandlers)
     EXPECT_EQ(QAccessible::accessibleInterface(two), nullptr);
 
     tree->child(2)->actionInterface()->doAction("activate");
-    EXPECT_EQ(window->txtItem->text(), "four");
+    EXPECT_EQ(window->textBox()->text(), "four");
     EXPECT_EQ(store.field(4, "KeySel"), "1");
     EXPECT_TRUE(tree->child(2)->state().selected);
 }

@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QToolBar>
 
 #include <sqlite3.h>
 
@@ -66,14 +67,14 @@ int main(int argc, char **argv)
         // The button as FillToolbar makes it; the store need not have a toolbar.
         QAction button;
         button.setData(n);
-        window.Toolbar1_ButtonClick(&button);
+        emit window.toolbar()->actionTriggered(&button);
         return 3;
     }
-    const toolkit::TreeNode node = window.TreeV->find(modTree::ItemNode(n));
+    const toolkit::TreeNode node = window.tree()->find(modTree::ItemNode(n));
     if (!node.isValid())
         return 2;
     if (action == "click")
-        window.TreeV_NodeClick(node);
+        emit window.tree()->nodeClick(node);
     else if (action == "open" && !node.isExpanded())
         node.setExpanded(true); // raises the expand event, as the user's opening does
     else

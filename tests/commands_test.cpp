@@ -21,8 +21,11 @@
 #include <string_view>
 #include <tuple>
 
+using testing_support::appended;
 using testing_support::GuiTest;
 using testing_support::Item;
+using testing_support::one;
+using testing_support::reset;
 using testing_support::Write;
 using testing_support::Writes;
 using Outline = std::vector<std::string>;
@@ -36,13 +39,6 @@ const std::vector<Item> kTree = {
     {3, 1, false, "three"}, {7, 3, false, "seven"}, {4, 1, false, "four"},
 };
 const Outline kBefore{"2@1", "5@2", "6@2", "10@2", "3@1", "7@2", "4@1"};
-
-Write one(std::int64_t key, const char *field, std::int64_t v) { return {key, {{field, std::to_string(v)}}}; }
-Write reset(std::int64_t key)
-{
-    return {key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
-}
-Write appended(std::int64_t key) { return {key, {{"+", ""}}}; }
 
 class CommandsTest : public GuiTest {
 protected:
@@ -177,8 +173,8 @@ TEST_F(CommandsTest, InsertShowsTheNewItemSelectedAndLeavesTheTextBoxAlone)
     EXPECT_TRUE(node("3K").isExpanded());
     EXPECT_TRUE(added.isSelected());
     EXPECT_EQ(added.foreColor(), 255);
-    EXPECT_TRUE(window->TreeV->indexOf(added).isValid());
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "6K");
+    EXPECT_TRUE(window->tree()->indexOf(added).isValid());
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "6K");
 }
 
 TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
@@ -190,7 +186,7 @@ TEST_F(CommandsTest, MoveInIntoAClosedItemMarksTheTableButNoNode)
     EXPECT_EQ(store.field(3, "Expand"), "0");
     EXPECT_FALSE(node("4K").isValid());
     EXPECT_TRUE(node("3S").isValid());
-    EXPECT_FALSE(window->TreeV->selectedNode().isValid());
+    EXPECT_FALSE(window->tree()->selectedNode().isValid());
 }
 
 TEST_F(CommandsTest, AfterADeleteOnlyRefreshAndClicksAct)
@@ -214,7 +210,7 @@ TEST_F(CommandsTest, DeletingTheOnlyTopLevelItemLeavesTheRootAlone)
 {
     startWith(2, {{1, 0}, {2, 1, true, "only"}, {3, 2, false, "child"}});
     ButtonClick(CmdDelete);
-    EXPECT_EQ(testing_support::describeTree(*window->TreeV), (std::vector<std::string>{">1K 'корень' +"}));
+    EXPECT_EQ(testing_support::describeTree(*window->tree()), (std::vector<std::string>{">1K 'корень' +"}));
     expectConsistent();
 }
 
@@ -354,16 +350,16 @@ TEST_F(CommandsTest, RandomCommandsKeepTheTreeWhole)
         // (Opening and closing by the user change the table without one.)
         if (!beforeCommand.isValid()) {
             std::vector<std::string> shown;
-            for (const auto &line : testing_support::describeTree(*window->TreeV))
+            for (const auto &line : testing_support::describeTree(*window->tree()))
                 shown.push_back(line.substr(0, line.find(' ')));
             ASSERT_EQ(shown, testing_support::expectedView(store)) << "step " << step;
         }
         // Now and then the user opens or closes something, so closed branches
         // get loaded too.
         if (step % 7 == 0) {
-            const auto rows = window->TreeV->model()->rowCount();
-            const toolkit::TreeNode target = window->TreeV->nodeAt(
-                window->TreeV->model()->index(std::uniform_int_distribution<>(0, rows - 1)(rng), 0));
+            const auto rows = window->tree()->model()->rowCount();
+            const toolkit::TreeNode target = window->tree()->nodeAt(
+                window->tree()->model()->index(std::uniform_int_distribution<>(0, rows - 1)(rng), 0));
             if (target.childCount() > 0)
                 target.setExpanded(!target.isExpanded());
         }

@@ -57,11 +57,11 @@ TEST_F(DesktopTest, ControlsKeepTheirSizeAtTheNextRebuild)
 {
     start({{1, 0}, {2, 1, true, "a"}, {3, 2, false, "b", true}});
     showFramed();
-    const QRect tree = window->TreeV->geometry();
-    const QRect text = window->txtItem->geometry();
+    const QRect tree = window->tree()->geometry();
+    const QRect text = window->textBox()->geometry();
     modTree::ShowTree();
-    EXPECT_EQ(window->TreeV->geometry(), tree);
-    EXPECT_EQ(window->txtItem->geometry(), text);
+    EXPECT_EQ(window->tree()->geometry(), tree);
+    EXPECT_EQ(window->textBox()->geometry(), text);
     // And the user's own resizing is left alone.
     window->resize(window->width() + 100, window->height() + 50);
     QTest::qWait(200);
@@ -75,8 +75,8 @@ TEST_F(DesktopTest, SelectedItemIsRedOnScreen)
 {
     start({{1, 0}, {2, 1, false, "first item"}, {3, 1, false, "MARKED ITEM WWWW", true}});
     showFramed();
-    const QImage shot = window->TreeV->viewport()->grab().toImage();
-    const QRect row = window->TreeV->nodeRect(node("3K")).intersected(shot.rect());
+    const QImage shot = window->tree()->viewport()->grab().toImage();
+    const QRect row = window->tree()->nodeRect(node("3K")).intersected(shot.rect());
     int red = 0;
     for (int y = row.top(); y <= row.bottom(); ++y) {
         for (int x = row.left(); x <= row.right(); ++x) {

@@ -4,6 +4,7 @@
 
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
+#include "tests/support/open_by.h"
 #include "toolkit/keyed_tree.h"
 #include "view/expand.h"
 #include "view/selection.h"
@@ -17,6 +18,7 @@
 
 using testing_support::GuiTest;
 using testing_support::Item;
+using testing_support::OpenBy;
 using testing_support::Write;
 using testing_support::Writes;
 using Lines = std::vector<std::string>;
@@ -39,7 +41,7 @@ Write expand(std::int64_t key, bool on) { return {key, {{"Expand", on ? "1" : "0
 
 class ExpandTest : public GuiTest {
 protected:
-    Lines view() const { return testing_support::describeTree(*window->TreeV); }
+    Lines view() const { return testing_support::describeTree(*window->tree()); }
 };
 
 TEST_F(ExpandTest, ClosingWritesFalseForThatItemOnlyAndKeepsItsChildNodes)
@@ -50,7 +52,7 @@ TEST_F(ExpandTest, ClosingWritesFalseForThatItemOnlyAndKeepsItsChildNodes)
     EXPECT_EQ(log.read(), (Writes{expand(4, false)}));
     EXPECT_TRUE(four.isValid()) << "closing must not rebuild";
     EXPECT_TRUE(node("8K").isValid());
-    EXPECT_FALSE(window->TreeV->indexOf(node("8K")).isValid()) << "child still on screen";
+    EXPECT_FALSE(window->tree()->indexOf(node("8K")).isValid()) << "child still on screen";
 }
 
 TEST_F(ExpandTest, ClosingAndOpeningAgainWritesFalseThenTrueWithoutRebuilding)
@@ -61,7 +63,7 @@ TEST_F(ExpandTest, ClosingAndOpeningAgainWritesFalseThenTrueWithoutRebuilding)
     clickArrow("4K");
     EXPECT_EQ(log.read(), (Writes{expand(4, false), expand(4, true)}));
     EXPECT_TRUE(four.isValid());
-    EXPECT_TRUE(window->TreeV->indexOf(node("8K")).isValid());
+    EXPECT_TRUE(window->tree()->indexOf(node("8K")).isValid());
 }
 
 TEST_F(ExpandTest, OpeningABranchShownClosedLoadsItByRebuilding)
@@ -167,8 +169,6 @@ INSTANTIATE_TEST_SUITE_P(
 // Every way a user opens a node, on a node whose branch was never loaded:
 // the whole view is rebuilt inside the view's own event, the opened node
 // included. Afterwards the view must be whole and usable.
-enum class OpenBy { Arrow, DoubleClick, KeyRight, KeyPlus };
-
 class OpenClosedBranch : public ExpandTest, public ::testing::WithParamInterface<OpenBy> {};
 
 TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
@@ -180,8 +180,8 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
         break;
     case OpenBy::DoubleClick:
         click("3K");
-        QTest::mouseDClick(window->TreeV->viewport(), Qt::LeftButton, {},
-                           window->TreeV->nodeRect(node("3K")).center());
+        QTest::mouseDClick(window->tree()->viewport(), Qt::LeftButton, {},
+                           window->tree()->nodeRect(node("3K")).center());
         break;
     case OpenBy::KeyRight:
     case OpenBy::KeyPlus:
@@ -190,9 +190,9 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
         break;
     }
     QApplication::processEvents();
-    window->TreeV->repaint();
+    window->tree()->repaint();
     ASSERT_TRUE(node("5K").isValid());
-    EXPECT_TRUE(window->TreeV->indexOf(node("5K")).isValid());
+    EXPECT_TRUE(window->tree()->indexOf(node("5K")).isValid());
     EXPECT_TRUE(node("3K").isExpanded());
     EXPECT_FALSE(node("3S").isValid());
     EXPECT_EQ(store.field(3, "Expand"), "1");
@@ -201,15 +201,8 @@ TEST_P(OpenClosedBranch, RebuildsSafelyInsideTheEvent)
     EXPECT_EQ(store.field(5, "KeySel"), "1");
 }
 
-std::string openByName(const ::testing::TestParamInfo<OpenBy> &info)
-{
-    static const char *const names[] = {"Arrow", "DoubleClick", "KeyRight", "KeyPlus"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(ExpandTest, OpenClosedBranch,
-                         ::testing::Values(OpenBy::Arrow, OpenBy::DoubleClick, OpenBy::KeyRight, OpenBy::KeyPlus),
-                         openByName);
+INSTANTIATE_TEST_SUITE_P(ExpandTest, OpenClosedBranch, ::testing::ValuesIn(testing_support::kEveryWayToOpen),
+                         testing_support::openByName);
 
 TEST_F(ExpandTest, OpeningANodeWithoutChildNodesDoesNothingMore)
 {

@@ -87,14 +87,14 @@ TEST_P(FailingDisk, LeavesTheFileAsItWasSaysSoAndTheActionLandsLater)
     const std::string said = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(store.dump(), before);
-    EXPECT_EQ(shownKeys(*window->TreeV), testing_support::expectedView(store));
+    EXPECT_EQ(shownKeys(*window->tree()), testing_support::expectedView(store));
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_NE(said.find("was not stored"), std::string::npos) << said;
     // Without a journal nothing can be written any more: the program browses
     // from now on, and F5 finds the store writable once the folder is.
     const bool browsing = c.fault == Fault::NoJournal;
     EXPECT_EQ(said.find("cannot be written") != std::string::npos, browsing) << said;
-    EXPECT_EQ(window->txtItem->isReadOnly(), browsing);
+    EXPECT_EQ(window->textBox()->isReadOnly(), browsing);
 
     disk.set(Fault::None);
     if (browsing) {
@@ -138,20 +138,20 @@ TEST_P(Browsing, TheTreeFollowsTheUserAndNothingReachesTheFile)
     EXPECT_NE(atStart.find("cannot be written"), std::string::npos) << atStart;
 
     // The writing commands are greyed out, the text box reads only.
-    const auto buttons = window->Toolbar1->actions();
+    const auto buttons = window->toolbar()->actions();
     for (const CommandRow &command : Commands())
         EXPECT_EQ(buttons.at(command.number - 1)->isEnabled(), !command.writes) << command.number;
-    EXPECT_TRUE(window->txtItem->isReadOnly());
-    EXPECT_TRUE(window->TreeV->accessibleDescription().startsWith("Read only"));
+    EXPECT_TRUE(window->textBox()->isReadOnly());
+    EXPECT_TRUE(window->tree()->accessibleDescription().startsWith("Read only"));
 
     ::testing::internal::CaptureStderr();
     click("6K");
     EXPECT_TRUE(node("6K").isSelected());
     EXPECT_EQ(node("6K").foreColor(), kColorSelected);
     EXPECT_EQ(node("5K").foreColor(), kColorPlain);
-    EXPECT_EQ(window->txtItem->text(), "six");
+    EXPECT_EQ(window->textBox()->text(), "six");
     type("x");
-    EXPECT_EQ(window->txtItem->text(), "six");
+    EXPECT_EQ(window->textBox()->text(), "six");
     for (const Qt::Key k : {Qt::Key_Delete, Qt::Key_Insert})
         key(k);
     press(CmdMoveUp);
@@ -175,7 +175,7 @@ TEST_P(Browsing, TheTreeFollowsTheUserAndNothingReachesTheFile)
     ::testing::internal::CaptureStderr();
     key(Qt::Key_F5);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("can be written again"), std::string::npos);
-    EXPECT_FALSE(window->txtItem->isReadOnly());
+    EXPECT_FALSE(window->textBox()->isReadOnly());
     EXPECT_TRUE(buttons.at(CmdDelete - 1)->isEnabled());
     EXPECT_EQ(node("5K").foreColor(), kColorSelected);
     click("6K");

@@ -177,22 +177,22 @@ TEST_P(HostileFile, OpensClicksEveryButtonAndClosesWithoutHarm)
     EXPECT_EQ(store.bytes(), before) << "start-up wrote to the file";
     // What keeps these quick: no toolbar of a hundred thousand buttons, and no
     // row laying out ten megabytes of text at every paint.
-    EXPECT_LE(window->Toolbar1->actions().size(), 256);
-    for (int row = 0; row < std::min(window->TreeV->model()->rowCount(), 20); ++row)
-        EXPECT_LE(window->TreeV->model()->index(row, 0).data().toString().size(), 4097) << "row " << row;
+    EXPECT_LE(window->toolbar()->actions().size(), 256);
+    for (int row = 0; row < std::min(window->tree()->model()->rowCount(), 20); ++row)
+        EXPECT_LE(window->tree()->model()->index(row, 0).data().toString().size(), 4097) << "row " << row;
 
     // The first shown items, clicked, and every button but quit (of a huge
     // toolbar, the first dozen and the last).
-    for (int row = 0; row < std::min(window->TreeV->model()->rowCount(), 20); ++row) {
-        const toolkit::TreeNode target = window->TreeV->nodeAt(window->TreeV->model()->index(row, 0));
+    for (int row = 0; row < std::min(window->tree()->model()->rowCount(), 20); ++row) {
+        const toolkit::TreeNode target = window->tree()->nodeAt(window->tree()->model()->index(row, 0));
         if (target.isValid())
-            window->TreeV_NodeClick(target);
+            emit window->tree()->nodeClick(target);
     }
-    const auto buttons = window->Toolbar1->actions();
+    const auto buttons = window->toolbar()->actions();
     for (int i = 0; i < buttons.size(); ++i) {
         if (i + 1 == modTree::CmdQuit || (i >= 12 && i + 1 < buttons.size()))
             continue;
-        window->Toolbar1_ButtonClick(buttons.at(i));
+        emit window->toolbar()->actionTriggered(buttons.at(i));
         QApplication::processEvents();
     }
     const qint64 actions = clock.restart();
@@ -223,10 +223,10 @@ TEST_F(HostileFile, APlantedTriggerKeepsTheStoreShut)
     ::testing::internal::CaptureStderr();
     startOnStore();
     const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(window->TreeV->nodeCount(), 0);
+    EXPECT_EQ(window->tree()->nodeCount(), 0);
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_NE(said.find("trigger \"spy\" on TbTree"), std::string::npos) << said;
-    window->txtItem->setText("1234");
+    window->textBox()->setText("1234");
     EXPECT_EQ(store.bytes(), before);
 }
 

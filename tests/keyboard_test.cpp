@@ -57,8 +57,7 @@ protected:
         Outcome outcome{log.read(), testing_support::outline(store), !before.isValid()};
         const auto check = testing_support::checkTree(store);
         EXPECT_TRUE(check.ok()) << check.report();
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
         return outcome;
     }
 };
@@ -79,7 +78,7 @@ TEST_P(CommandKey, DoesWhatTheClickOnItsButtonDoes)
         if (!*shortcut)
             continue;
         SCOPED_TRACE(shortcut);
-        const Outcome byKey = run([&] { pressKey(window->TreeV, shortcut); });
+        const Outcome byKey = run([&] { pressKey(window->tree(), shortcut); });
         EXPECT_EQ(byKey.writes, byButton.writes);
         EXPECT_EQ(byKey.outline, byButton.outline);
         EXPECT_EQ(byKey.rebuilt, byButton.rebuilt);
@@ -125,8 +124,8 @@ TEST_P(KeyOnTheHighlight, MarksItFirstAsAClickDoes)
     });
     const Outcome byKey = run([&] {
         drift.drift(*this);
-        ASSERT_EQ(window->TreeV->currentIndex(), window->TreeV->indexOf(node(drift.highlighted)));
-        pressKey(window->TreeV, command.shortcut);
+        ASSERT_EQ(window->tree()->currentIndex(), window->tree()->indexOf(node(drift.highlighted)));
+        pressKey(window->tree(), command.shortcut);
     });
     EXPECT_EQ(byKey.writes, byHand.writes);
     EXPECT_EQ(byKey.outline, byHand.outline);
@@ -166,18 +165,17 @@ TEST_F(KeyboardTest, AKeyLeavesTheUserWhereTheyCanGoOn)
         if (std::string(clicked) == "7K")
             clickArrow("3K");
         click(clicked);
-        pressKey(window->TreeV, shortcut);
-        EXPECT_EQ(window->TreeV->currentIndex(), window->TreeV->indexOf(node(landed)));
+        pressKey(window->tree(), shortcut);
+        EXPECT_EQ(window->tree()->currentIndex(), window->tree()->indexOf(node(landed)));
         if (std::string(shortcut) == "Del") {
             EXPECT_FALSE(node(clicked).isValid());
             EXPECT_TRUE(node(landed).isSelected());
             EXPECT_EQ(node(landed).foreColor(), kColorSelected);
             EXPECT_EQ(store.field(std::stoi(landed), "KeySel"), "1");
-            EXPECT_EQ(testing_support::tagText(*window->txtItem), landed);
-            EXPECT_EQ(window->txtItem->text(), node(landed).text());
+            EXPECT_EQ(testing_support::tagText(*window->textBox()), landed);
+            EXPECT_EQ(window->textBox()->text(), node(landed).text());
         }
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -195,13 +193,12 @@ TEST_F(KeyboardTest, AfterADeleteTypingNeverRenamesAHiddenItem)
         store.exec("UPDATE TbTree SET KeySel = 0; UPDATE TbTree SET KeySel = 1 WHERE KeyInd = "
                    + std::string(std::string(edited) == "6K" ? "5" : "2"));
         press(CmdDelete);
-        EXPECT_EQ(window->txtItem->text().isEmpty(), unbound);
-        EXPECT_EQ(testing_support::tagText(*window->txtItem).empty(), unbound);
+        EXPECT_EQ(window->textBox()->text().isEmpty(), unbound);
+        EXPECT_EQ(testing_support::tagText(*window->textBox()).empty(), unbound);
         log.clear();
         type("x");
         EXPECT_EQ(log.read().empty(), unbound);
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -215,7 +212,7 @@ TEST_F(KeyboardTest, TypingInTheTextBoxNeverRunsACommandOnAnItem)
             continue;
         SCOPED_TRACE(command.shortcut);
         log.clear();
-        pressKey(window->txtItem, command.shortcut);
+        pressKey(window->textBox(), command.shortcut);
         for (const auto &w : log.read())
             EXPECT_EQ(w.fields.count("KeyTxt"), w.fields.size()) << "item " << w.key << " written by " << command.shortcut;
         EXPECT_EQ(testing_support::outline(store), outline);
@@ -238,10 +235,10 @@ TEST_F(KeyboardTest, AKeyWhoseButtonIsMissingDoesNothing)
     log.clear();
     const toolkit::TreeNode root = node("1K");
     for (const char *key : {"Alt+Down", "Del", "F5"})
-        pressKey(window->TreeV, key);
+        pressKey(window->tree(), key);
     EXPECT_TRUE(log.read().empty());
     EXPECT_TRUE(root.isValid()) << "refreshed without a refresh button";
-    pressKey(window->TreeV, "Alt+Up"); // button 4 is there
+    pressKey(window->tree(), "Alt+Up"); // button 4 is there
     EXPECT_FALSE(log.read().empty());
 }
 
@@ -254,17 +251,16 @@ TEST_F(KeyboardTest, EditKeysGoToTheHighlightedItemsTextAndEscapeComesBack)
         startWithToolbar(stored);
         // At start-up the stored selection is highlighted, the box empty.
         ASSERT_TRUE(node("6K").isSelected());
-        window->TreeV->setFocus();
-        QTest::keyClick(window->TreeV, key);
-        EXPECT_TRUE(window->txtItem->hasFocus());
-        EXPECT_EQ(window->txtItem->text(), "six");
-        EXPECT_EQ(window->txtItem->selectedText(), "six");
-        EXPECT_EQ(testing_support::tagText(*window->txtItem), "6K");
-        QTest::keyClick(window->txtItem, Qt::Key_Escape);
-        EXPECT_TRUE(window->TreeV->hasFocus());
-        EXPECT_EQ(window->txtItem->text(), "six") << "Escape is no undo";
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        window->tree()->setFocus();
+        QTest::keyClick(window->tree(), key);
+        EXPECT_TRUE(window->textBox()->hasFocus());
+        EXPECT_EQ(window->textBox()->text(), "six");
+        EXPECT_EQ(window->textBox()->selectedText(), "six");
+        EXPECT_EQ(testing_support::tagText(*window->textBox()), "6K");
+        QTest::keyClick(window->textBox(), Qt::Key_Escape);
+        EXPECT_TRUE(window->tree()->hasFocus());
+        EXPECT_EQ(window->textBox()->text(), "six") << "Escape is no undo";
+        restart();
     }
 }
 
@@ -273,11 +269,11 @@ TEST_F(KeyboardTest, EditKeysGoToTheHighlightedItemsTextAndEscapeComesBack)
 TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
 {
     startWithToolbar(kTree);
-    const auto buttons = window->Toolbar1->actions();
+    const auto buttons = window->toolbar()->actions();
     for (const CommandRow &command : Commands()) {
         SCOPED_TRACE(command.number);
         QAccessibleInterface *button =
-            QAccessible::queryAccessibleInterface(window->Toolbar1->widgetForAction(buttons.at(command.number - 1)));
+            QAccessible::queryAccessibleInterface(window->toolbar()->widgetForAction(buttons.at(command.number - 1)));
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->text(QAccessible::Name), command.about);
         if (*command.shortcut) {
@@ -285,7 +281,7 @@ TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
                             .contains(QKeySequence(command.shortcut).toString(QKeySequence::NativeText)));
         }
     }
-    QAccessibleInterface *box = QAccessible::queryAccessibleInterface(window->txtItem);
+    QAccessibleInterface *box = QAccessible::queryAccessibleInterface(window->textBox());
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(QAccessible::Name), "Item text");
     click("5K");
@@ -297,15 +293,15 @@ TEST_F(KeyboardTest, ScreenReadersReadTheButtonsAndWhichItemTheTextBoxEdits)
     EXPECT_EQ(std::pair(start, end), std::pair(0, 6));
     EXPECT_EQ(box->textInterface()->text(0, 6), "middle");
     type(" one"); // renamed: the description says so when the box takes the focus again
-    key(Qt::Key_Escape, window->txtItem);
+    key(Qt::Key_Escape, window->textBox());
     key(Qt::Key_F2);
     EXPECT_TRUE(box->text(QAccessible::Description).contains("middle one"));
 
     // A new item is heard as one; the box bound to it says it edits an item
     // without text; after a delete, that it edits none.
-    pressKey(window->TreeV, "Ctrl+N");
-    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->TreeV);
-    EXPECT_EQ(tree->child(window->TreeV->currentIndex().row())->text(QAccessible::Name), "new item");
+    pressKey(window->tree(), "Ctrl+N");
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(window->tree());
+    EXPECT_EQ(tree->child(window->tree()->currentIndex().row())->text(QAccessible::Name), "new item");
     key(Qt::Key_F2);
     EXPECT_EQ(box->text(QAccessible::Description), "Edits an item without text");
     press(CmdDelete);

@@ -1,6 +1,7 @@
 // The keyed tree layer on its own: keys, handles, events, and the safety of
 // throwing every node away from inside the view's own expand notification.
 
+#include "tests/support/open_by.h"
 #include "toolkit/keyed_tree.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 
 #include <memory>
 
+using testing_support::OpenBy;
 using toolkit::KeyedTree;
 using toolkit::TreeNode;
 
@@ -231,8 +233,6 @@ TEST_F(KeyedTreeTest, ClickOnANodeRaisesNodeClickButArrowDoesNot)
 // Rebuilding from inside the expand event, for the node being expanded, by
 // every way a user can open a node. Under AddressSanitizer this also proves
 // that Qt touches no freed node afterwards.
-enum class OpenBy { ArrowClick, DoubleClick, KeyRight, KeyPlus };
-
 class RebuildInsideExpand : public KeyedTreeTest, public ::testing::WithParamInterface<OpenBy> {};
 
 TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
@@ -265,7 +265,7 @@ TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
     const TreeNode three = tree->find("3K");
     const QRect row = tree->nodeRect(three);
     switch (GetParam()) {
-    case OpenBy::ArrowClick:
+    case OpenBy::Arrow:
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, arrowOf(three));
         break;
     case OpenBy::DoubleClick:
@@ -295,15 +295,8 @@ TEST_P(RebuildInsideExpand, LeavesAFreshConsistentTree)
     EXPECT_EQ(tree->nodeCount(), 5);
 }
 
-std::string openByName(const ::testing::TestParamInfo<OpenBy> &info)
-{
-    static const char *const names[] = {"ArrowClick", "DoubleClick", "KeyRight", "KeyPlus"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(AllWays, RebuildInsideExpand,
-                         ::testing::Values(OpenBy::ArrowClick, OpenBy::DoubleClick, OpenBy::KeyRight, OpenBy::KeyPlus),
-                         openByName);
+INSTANTIATE_TEST_SUITE_P(AllWays, RebuildInsideExpand, ::testing::ValuesIn(testing_support::kEveryWayToOpen),
+                         testing_support::openByName);
 
 TEST_F(KeyedTreeTest, SelectedNodeIsTheOneSelectedAndMirroredInTheView)
 {

@@ -16,7 +16,10 @@
 #include <functional>
 #include <limits>
 
+using testing_support::appended;
 using testing_support::Item;
+using testing_support::one;
+using testing_support::reset;
 using testing_support::TestStore;
 using testing_support::Write;
 using testing_support::WriteLog;
@@ -31,8 +34,6 @@ const std::vector<Item> kTree = {
 };
 
 Write w(std::int64_t key, std::map<std::string, std::string> fields) { return {key, std::move(fields)}; }
-Write reset(std::int64_t key) { return w(key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}); }
-Write one(std::int64_t key, const char *field, std::int64_t v) { return w(key, {{field, std::to_string(v)}}); }
 
 class LinksTest : public testing_support::StoreTest {
 protected:
@@ -182,8 +183,6 @@ TEST_F(LinksTest, UnlinkAndLinkBackAtTheSamePlaceRestoresEveryLink)
 }
 
 // ---------------------------------------------------------------- NewItem
-
-Write appended(std::int64_t key) { return w(key, {{"+", ""}}); }
 
 TEST_F(LinksTest, NewItemAppendsTheNextKeyWithTableDefaults)
 {

@@ -60,14 +60,14 @@ int main(int argc, char **argv)
     QTest::qWait(300);
 
     const char *picture = "none";
-    if (!window.Toolbar1->actions().isEmpty()) {
-        QWidget *button = window.Toolbar1->widgetForAction(window.Toolbar1->actions().first());
+    if (!window.toolbar()->actions().isEmpty()) {
+        QWidget *button = window.toolbar()->widgetForAction(window.toolbar()->actions().first());
         const QImage shot = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QImage doubled = artwork::drawButtonPicture(modTree::Commands().front().glyph, false, 2);
         picture = standsIn(shot, doubled) ? "sharp" : "blurred";
     }
     std::printf("ratio=%g outer=%dx%d tree=%dx%d picture=%s\n", window.windowHandle()->devicePixelRatio(),
-                window.frameGeometry().width(), window.frameGeometry().height(), window.TreeV->width(),
-                window.TreeV->height(), picture);
+                window.frameGeometry().width(), window.frameGeometry().height(), window.tree()->width(),
+                window.tree()->height(), picture);
     return 0;
 }

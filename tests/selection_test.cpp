@@ -48,8 +48,8 @@ TEST_F(SelectionTest, ClickWritesExactlyTheTwoMarksAndFillsTheTextBox)
     startLogged(kTree);
     click("4K");
     EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(4, true)}));
-    EXPECT_EQ(window->txtItem->text(), "four");
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
+    EXPECT_EQ(window->textBox()->text(), "four");
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "4K");
     EXPECT_EQ(colour("3K"), 0);
     EXPECT_EQ(colour("4K"), 255);
     EXPECT_TRUE(node("4K").isSelected());
@@ -66,7 +66,7 @@ TEST_F(SelectionTest, ClickingTheSelectedNodeAgainEndsAsItWas)
     EXPECT_EQ(log.read(), (Writes{sel(4, false), sel(4, true)}));
     EXPECT_EQ(colour("4K"), 255);
     EXPECT_TRUE(node("4K").isSelected());
-    EXPECT_EQ(window->txtItem->text(), "four");
+    EXPECT_EQ(window->textBox()->text(), "four");
 }
 
 TEST_F(SelectionTest, FirstMarkedRecordIsClearedWhenSeveralAreMarked)
@@ -140,7 +140,7 @@ TEST_P(StoredText, IsShownWholeAndOneKeystrokeAddsOneCharacter)
     startLogged({{1, 0}, {2, 1, false, text}});
     click("2K");
     // Compared as booleans: a failure would print a hundred thousand characters.
-    EXPECT_TRUE(window->txtItem->text().toStdString() == text) << window->txtItem->text().size() << " characters";
+    EXPECT_TRUE(window->textBox()->text().toStdString() == text) << window->textBox()->text().size() << " characters";
     log.clear();
     type("x");
     EXPECT_EQ(log.read().size(), 1u);
@@ -178,9 +178,9 @@ TEST_F(SelectionTest, EmptiedTextIsStoredAsTildeAndShownEmptyUntilTheNextRebuild
     startLogged({{1, 0}, {2, 1, false, "ab"}});
     click("2K");
     log.clear();
-    key(Qt::Key_End, window->txtItem);
-    key(Qt::Key_Backspace, window->txtItem);
-    key(Qt::Key_Backspace, window->txtItem);
+    key(Qt::Key_End, window->textBox());
+    key(Qt::Key_Backspace, window->textBox());
+    key(Qt::Key_Backspace, window->textBox());
     EXPECT_EQ(log.read(), (Writes{txt(2, "a"), txt(2, "~")}));
     EXPECT_EQ(node("2K").text(), "");
     modTree::ShowTree();
@@ -199,7 +199,7 @@ TEST_F(SelectionTest, TypingAfterACommandSelectedAnotherItemStillEditsTheItemCli
     modTree::ShowTree();
     modTree::SelectItem(7);
     EXPECT_EQ(colour("7K"), 255);
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "4K");
     log.clear();
     type("!");
     EXPECT_EQ(log.read(), (Writes{txt(4, "four!")}));
@@ -216,11 +216,11 @@ TEST_F(SelectionTest, TypingIntoAnItemTakenOutOfTheTreeWritesItsRecordOnly)
                "UPDATE TbTree SET KeyPar = 0, KeyNxt = 0, KeySel = 0 WHERE KeyInd = 4");
     modTree::ShowTree();
     ASSERT_FALSE(node("4K").isValid());
-    const auto shown = testing_support::describeTree(*window->TreeV);
+    const auto shown = testing_support::describeTree(*window->tree());
     log.clear();
     type("x");
     EXPECT_EQ(log.read(), (Writes{txt(4, "fourx")}));
-    EXPECT_EQ(testing_support::describeTree(*window->TreeV), shown);
+    EXPECT_EQ(testing_support::describeTree(*window->tree()), shown);
 }
 
 TEST_F(SelectionTest, RootCanBeSelectedAndItsTypedTextShowsUntilTheNextRebuild)
@@ -228,7 +228,7 @@ TEST_F(SelectionTest, RootCanBeSelectedAndItsTypedTextShowsUntilTheNextRebuild)
     startLogged(kTree);
     click("1K");
     EXPECT_EQ(log.read(), (Writes{sel(3, false), sel(1, true)}));
-    EXPECT_EQ(window->txtItem->text(), "корень");
+    EXPECT_EQ(window->textBox()->text(), "корень");
     log.clear();
     type("!");
     EXPECT_EQ(log.read(), (Writes{txt(1, "корень!")}));
@@ -260,13 +260,13 @@ TEST_P(MovingTheHighlight, IsAClickOnTheNodeItLandsOn)
     if (m.to == 0) {
         for (const auto &w : log.read())
             EXPECT_EQ(w.fields.count("KeySel"), 0u) << w.key;
-        EXPECT_EQ(testing_support::tagText(*window->txtItem), m.from);
+        EXPECT_EQ(testing_support::tagText(*window->textBox()), m.from);
         return;
     }
     EXPECT_EQ(log.read(), (Writes{sel(from, false), sel(m.to, true)}));
     const QString to = QString::number(m.to) + "K";
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), to.toStdString());
-    EXPECT_EQ(window->txtItem->text(), to == "1K" ? "корень" : node(to).text());
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), to.toStdString());
+    EXPECT_EQ(window->textBox()->text(), to == "1K" ? "корень" : node(to).text());
     EXPECT_TRUE(node(to).isSelected());
     EXPECT_EQ(colour(to), 255);
 }
@@ -290,11 +290,11 @@ TEST_F(SelectionTest, AHighlightTheProgramSetsSelectsNothing)
     click("4K");
     log.clear();
     modTree::ShowTree();          // the rebuild highlights the stored selection
-    window->txtItem->setFocus();  // and the focus goes away and comes back
-    window->TreeV->setFocus();
+    window->textBox()->setFocus();  // and the focus goes away and comes back
+    window->tree()->setFocus();
     modTree::SelectItem(6);       // a command selects another item
     EXPECT_EQ(log.read(), (Writes{sel(4, false), sel(6, true)}));
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "4K");
 }
 
 TEST_F(SelectionTest, SelectingAKeyNoRecordHasOnlyClearsTheOldMark)
@@ -345,7 +345,7 @@ TEST_F(SelectionTest, ProgramsOwnChangesToTheTextBoxAreNotStored)
     click("4K");
     log.clear();
     modTree::TreeBusy = true;
-    window->txtItem->setText("not mine");
+    window->textBox()->setText("not mine");
     modTree::TreeBusy = false;
     EXPECT_TRUE(log.read().empty());
 }

@@ -42,7 +42,7 @@ protected:
         modTree::ShowTree();
     }
 
-    Lines view() const { return describeTree(*window->TreeV); }
+    Lines view() const { return describeTree(*window->tree()); }
 
     std::set<std::int64_t> read;
 };
@@ -74,21 +74,21 @@ TEST_F(ShowTreeTest, RootNodeIgnoresTheRootRecordsTextMarkAndState)
 {
     start({{1, 0, false, "stored root text", true}, {2, 1, false, "a"}});
     EXPECT_EQ(view(), (Lines{">1K 'корень' +", "1K>2K 'a'"}));
-    EXPECT_FALSE(window->TreeV->selectedNode().isValid());
+    EXPECT_FALSE(window->tree()->selectedNode().isValid());
 }
 
 TEST_F(ShowTreeTest, StoredSelectionIsSelectedAndRed)
 {
     start({{1, 0}, {2, 1, false, "a"}, {3, 1, false, "b", true}, {4, 1, false, "c"}});
     EXPECT_EQ(view(), (Lines{">1K 'корень' +", "1K>2K 'a'", "1K>3K 'b' * #FF0000", "1K>4K 'c'"}));
-    EXPECT_EQ(window->TreeV->selectedNode().key(), "3K");
+    EXPECT_EQ(window->tree()->selectedNode().key(), "3K");
 }
 
 TEST_F(ShowTreeTest, SelectionInsideAClosedBranchMarksNothing)
 {
     startRecording({{1, 0}, {2, 1, false, "closed"}, {3, 2, false, "hidden", true}});
     EXPECT_EQ(view(), (Lines{">1K 'корень' +", "1K>2K 'closed'", "2K>2S ''"}));
-    EXPECT_FALSE(window->TreeV->selectedNode().isValid());
+    EXPECT_FALSE(window->tree()->selectedNode().isValid());
     EXPECT_FALSE(read.contains(3));
 }
 
@@ -142,17 +142,17 @@ TEST_F(ShowTreeTest, LayoutAtStartUpSize)
     auto px = [dpi](double twips) { return toolkit::twips::toPixels(twips, dpi); };
     EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(window->frameGeometry().size(), QSize(px(6570), px(6570)));
-    EXPECT_EQ(window->txtItem->geometry(), QRect(0, px(700), px(6450), px(310)));
-    EXPECT_EQ(window->TreeV->geometry(), QRect(0, px(1010), px(6450), px(4970)));
+    EXPECT_EQ(window->textBox()->geometry(), QRect(0, px(700), px(6450), px(310)));
+    EXPECT_EQ(window->tree()->geometry(), QRect(0, px(1010), px(6450), px(4970)));
 }
 
 TEST_F(ShowTreeTest, NewWindowSizeTakesEffectAtTheNextRebuild)
 {
     start(kExample);
-    const QRect before = window->TreeV->geometry();
+    const QRect before = window->tree()->geometry();
     toolkit::twips::setWidth(window.get(), 9000);
     toolkit::twips::setHeight(window.get(), 8000);
-    EXPECT_EQ(window->TreeV->geometry(), before);
+    EXPECT_EQ(window->tree()->geometry(), before);
     modTree::ShowTree();
     // The window holds whole pixels, so read its size back rather than assume 9000 x 8000.
     const double dpi = window->logicalDpiX();
@@ -160,25 +160,25 @@ TEST_F(ShowTreeTest, NewWindowSizeTakesEffectAtTheNextRebuild)
     const double h = toolkit::twips::height(window.get());
     EXPECT_NEAR(w, 9000, 15);
     EXPECT_NEAR(h, 8000, 15);
-    EXPECT_EQ(window->TreeV->width(), toolkit::twips::toPixels(w - 120, dpi));
-    EXPECT_EQ(window->TreeV->height(), toolkit::twips::toPixels(h - 1600, dpi));
-    EXPECT_EQ(window->txtItem->width(), toolkit::twips::toPixels(w - 120, dpi));
+    EXPECT_EQ(window->tree()->width(), toolkit::twips::toPixels(w - 120, dpi));
+    EXPECT_EQ(window->tree()->height(), toolkit::twips::toPixels(h - 1600, dpi));
+    EXPECT_EQ(window->textBox()->width(), toolkit::twips::toPixels(w - 120, dpi));
 }
 
 TEST_F(ShowTreeTest, RebuildLeavesTextBoxAlone)
 {
     start(kExample);
-    window->txtItem->setText("typed");
-    window->txtItem->setTag(modTree::ItemNode(4));
+    window->textBox()->setText("typed");
+    window->textBox()->setTag(modTree::ItemNode(4));
     modTree::ShowTree();
-    EXPECT_EQ(window->txtItem->text(), "typed");
-    EXPECT_EQ(testing_support::tagText(*window->txtItem), "4K");
+    EXPECT_EQ(window->textBox()->text(), "typed");
+    EXPECT_EQ(testing_support::tagText(*window->textBox()), "4K");
 }
 
 TEST_F(ShowTreeTest, UnopenedStoreGivesAnEmptyView)
 {
     startOnStore(); // no file at all
-    EXPECT_EQ(window->TreeV->nodeCount(), 0);
+    EXPECT_EQ(window->tree()->nodeCount(), 0);
     EXPECT_FALSE(modTree::TreeBusy);
 }
 
@@ -246,8 +246,8 @@ TEST_F(ShowTreeTest, ThousandsOfItemsBroadAndDeep)
         parent = key;
     }
     start(items);
-    EXPECT_EQ(window->TreeV->nodeCount(), 1 + 3000 + 2000);
-    toolkit::TreeNode deepest = window->TreeV->find(modTree::ItemNode(key - 1));
+    EXPECT_EQ(window->tree()->nodeCount(), 1 + 3000 + 2000);
+    toolkit::TreeNode deepest = window->tree()->find(modTree::ItemNode(key - 1));
     ASSERT_TRUE(deepest.isValid());
     EXPECT_EQ(deepest.text(), "deep 1999");
     int depth = 0;
@@ -324,7 +324,7 @@ TEST_F(ShowTreeTest, ASlowRebuildIsFollowedByOneUnderTheBusyCursor)
 {
     start(kExample);
     std::vector<bool> busyDuringRebuild;
-    QObject::connect(window->TreeV, &toolkit::KeyedTree::nodeExpand, window.get(), [&] {
+    QObject::connect(window->tree(), &toolkit::KeyedTree::nodeExpand, window.get(), [&] {
         busyDuringRebuild.push_back(QGuiApplication::overrideCursor() != nullptr
                                     && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
     });

@@ -63,7 +63,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         log.clear();
     }
-    QList<QAction *> buttons() const { return window->Toolbar1->actions(); }
+    QList<QAction *> buttons() const { return window->toolbar()->actions(); }
 };
 
 TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
@@ -71,9 +71,9 @@ TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
     startWithCommands(11);
     launch();
     ASSERT_EQ(buttons().size(), 11);
-    EXPECT_EQ(window->ImageList1->count(), 11);
-    EXPECT_EQ(window->ImageList2->count(), 11);
-    EXPECT_EQ(window->Toolbar1->iconSize(), QSize(artwork::kPictureSize, artwork::kPictureSize));
+    EXPECT_EQ(window->normalImages()->count(), 11);
+    EXPECT_EQ(window->hotImages()->count(), 11);
+    EXPECT_EQ(window->toolbar()->iconSize(), QSize(artwork::kPictureSize, artwork::kPictureSize));
     for (int i = 1; i <= 11; ++i) {
         QAction *action = buttons().at(i - 1);
         SCOPED_TRACE(i);
@@ -86,12 +86,12 @@ TEST_F(ToolbarTest, OneButtonPerRowWithPicturesTipsAndNames)
         EXPECT_EQ(action->toolTip(),
                   keys.isEmpty() ? QString(command.about) : command.about + (" (" + keys.join(", ") + ")"));
         EXPECT_TRUE(action->text().isEmpty());
-        auto *button = qobject_cast<QToolButton *>(window->Toolbar1->widgetForAction(action));
+        auto *button = qobject_cast<QToolButton *>(window->toolbar()->widgetForAction(action));
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->accessibleName(), command.about);
         EXPECT_EQ(button->accessibleDescription(), keys.isEmpty() ? QString() : "Shortcut: " + keys.join(" or "));
         EXPECT_TRUE(button->autoRaise());
-        const QSize size = window->Toolbar1->iconSize();
+        const QSize size = window->toolbar()->iconSize();
         const QImage normal = action->icon().pixmap(size, QIcon::Normal).toImage();
         const QImage hot = action->icon().pixmap(size, QIcon::Active).toImage();
         EXPECT_NE(normal, hot) << "no second picture under the pointer";
@@ -112,8 +112,7 @@ TEST_F(ToolbarTest, ButtonCountFollowsTheRows)
             EXPECT_TRUE(log.read().empty());
             EXPECT_EQ(buttons().at(11)->toolTip(), "extra 12");
         }
-        TearDown();
-        store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+        restart();
     }
 }
 
@@ -133,11 +132,11 @@ TEST_F(ToolbarTest, MissingPicturesKeepEveryButtonOnItsCommand)
     store.exec("UPDATE tbCmd SET CmdPict = NULL WHERE rowid = 5");
     launch();
     ASSERT_EQ(buttons().size(), 11);
-    EXPECT_TRUE(window->ImageList1->picture(2).isNull());
-    EXPECT_TRUE(window->ImageList1->picture(3).isNull());
-    EXPECT_FALSE(window->ImageList2->picture(3).isNull());
-    EXPECT_TRUE(window->ImageList2->picture(4).isNull());
-    EXPECT_FALSE(window->ImageList1->picture(4).isNull());
+    EXPECT_TRUE(window->normalImages()->picture(2).isNull());
+    EXPECT_TRUE(window->normalImages()->picture(3).isNull());
+    EXPECT_FALSE(window->hotImages()->picture(3).isNull());
+    EXPECT_TRUE(window->hotImages()->picture(4).isNull());
+    EXPECT_FALSE(window->normalImages()->picture(4).isNull());
     EXPECT_TRUE(buttons().at(1)->icon().pixmap(24, 24, QIcon::Normal).isNull());
     // Button 4 is still "move up", button 5 still "move down".
     press(4);
@@ -161,8 +160,7 @@ TEST_F(ToolbarTest, MoveUpFromAClickOnItsButtonToTheRedNode)
     startWithCommands(11);
     launch();
     press(4);
-    const auto reset = Write{6, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
-    EXPECT_EQ(log.read(), (Writes{reset,
+    EXPECT_EQ(log.read(), (Writes{testing_support::reset(6),
                                   {5, {{"KeyNxt", "0"}}},
                                   {5, {{"KeyPrw", "6"}}},
                                   {2, {{"KeyChi", "6"}}},
@@ -170,7 +168,7 @@ TEST_F(ToolbarTest, MoveUpFromAClickOnItsButtonToTheRedNode)
                                   {6, {{"KeyPrw", "0"}}},
                                   {6, {{"KeyNxt", "5"}}},
                                   {6, {{"KeySel", "1"}}}}));
-    EXPECT_EQ(testing_support::describeTree(*window->TreeV),
+    EXPECT_EQ(testing_support::describeTree(*window->tree()),
               (std::vector<std::string>{">1K 'корень' +", "1K>2K 'two' +", "2K>6K 'six' * #FF0000", "2K>5K 'five'",
                                         "1K>3K 'three'"}));
 }

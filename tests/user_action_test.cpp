@@ -80,7 +80,7 @@ protected:
     std::vector<std::string> shownKeys() const
     {
         std::vector<std::string> shown;
-        for (const auto &line : testing_support::describeTree(*window->TreeV))
+        for (const auto &line : testing_support::describeTree(*window->tree()))
             shown.push_back(line.substr(0, line.find(' ')));
         return shown;
     }
@@ -177,7 +177,7 @@ TEST_F(UserActionTest, EventsRaisedByTheProgramItselfOpenNoTransaction)
     startWithToolbar(manyOpenTopLevelItems());
     CommitCounter commits;
     modTree::ShowTree(); // sets every node's state, raising expand events
-    window->txtItem->setTag(ItemNode(5));
+    window->textBox()->setTag(ItemNode(5));
     EXPECT_EQ(commits.count, 0);
     EXPECT_FALSE(modBase::rsTree.connection()->inTransaction());
 }

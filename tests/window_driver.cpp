@@ -192,13 +192,13 @@ public:
         return true;
     }
 
-    toolkit::TreeNode node(std::int32_t item) const { return m_frm.TreeV->find(modTree::ItemNode(item)); }
+    toolkit::TreeNode node(std::int32_t item) const { return m_frm.tree()->find(modTree::ItemNode(item)); }
 
     // The nodes under open ancestors, in display order, placeholders left out.
     std::vector<toolkit::TreeNode> shown() const
     {
         std::vector<toolkit::TreeNode> out;
-        QList<toolkit::TreeNode> pending = m_frm.TreeV->topLevelNodes();
+        QList<toolkit::TreeNode> pending = m_frm.tree()->topLevelNodes();
         std::reverse(pending.begin(), pending.end());
         while (!pending.isEmpty()) {
             const toolkit::TreeNode n = pending.takeLast();
@@ -217,7 +217,7 @@ public:
     // A mouse click on the node's text, scrolled into sight first.
     bool click(const toolkit::TreeNode &node)
     {
-        toolkit::KeyedTree *tree = m_frm.TreeV;
+        toolkit::KeyedTree *tree = m_frm.tree();
         const QModelIndex index = tree->indexOf(node);
         if (!index.isValid())
             return false;
@@ -235,19 +235,19 @@ public:
     // as a keyboard layout gives it: a key event that carries the text.
     void type(const QString &text)
     {
-        m_frm.txtItem->setFocus();
+        m_frm.textBox()->setFocus();
         for (const QChar c : text) {
             if (c.unicode() < 0x80)
-                QTest::keyClick(m_frm.txtItem, c.toLatin1());
+                QTest::keyClick(m_frm.textBox(), c.toLatin1());
             else
-                QTest::sendKeyEvent(QTest::Click, m_frm.txtItem, Qt::Key_unknown, QString(c), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, m_frm.textBox(), Qt::Key_unknown, QString(c), Qt::NoModifier);
         }
     }
 
     void backspace()
     {
-        m_frm.txtItem->setFocus();
-        QTest::keyClick(m_frm.txtItem, Qt::Key_Backspace);
+        m_frm.textBox()->setFocus();
+        QTest::keyClick(m_frm.textBox(), Qt::Key_Backspace);
     }
 
     // A command key on the tree with the highlight moved to node first and
@@ -255,7 +255,7 @@ public:
     // the key marks the node itself, in its own action.
     bool keyOn(const toolkit::TreeNode &node, const QKeySequence &key)
     {
-        toolkit::KeyedTree *tree = m_frm.TreeV;
+        toolkit::KeyedTree *tree = m_frm.tree();
         const QModelIndex index = tree->indexOf(node);
         if (!index.isValid() || key.isEmpty())
             return false;
@@ -267,9 +267,9 @@ public:
 
     bool command(int button)
     {
-        for (QAction *action : m_frm.Toolbar1->actions()) {
+        for (QAction *action : m_frm.toolbar()->actions()) {
             if (action->data().toInt() == button) {
-                m_frm.Toolbar1_ButtonClick(action);
+                emit m_frm.toolbar()->actionTriggered(action);
                 return true;
             }
         }
@@ -297,7 +297,7 @@ public:
     {
         std::vector<std::string> lines;
         std::vector<toolkit::TreeNode> pending;
-        const auto top = m_frm.TreeV->topLevelNodes();
+        const auto top = m_frm.tree()->topLevelNodes();
         pending.assign(top.rbegin(), top.rend());
         while (!pending.empty()) {
             const toolkit::TreeNode n = pending.back();
@@ -318,7 +318,7 @@ public:
             for (auto c = children.rbegin(); c != children.rend(); ++c)
                 pending.push_back(*c);
         }
-        const toolkit::TreeNode selected = m_frm.TreeV->selectedNode();
+        const toolkit::TreeNode selected = m_frm.tree()->selectedNode();
         lines.push_back("selected " + (selected.isValid() ? selected.key().toStdString() : std::string("none")));
         return lines;
     }

@@ -27,14 +27,14 @@ TEST_F(WindowTest, ControlsCarryTheirNamesAndAccessibleNames)
 {
     start({{1, 0}});
     EXPECT_EQ(window->objectName(), "frmTree");
-    EXPECT_EQ(window->findChild<QToolBar *>("Toolbar1"), window->Toolbar1);
-    EXPECT_EQ(window->findChild<toolkit::KeyedTree *>("TreeV"), window->TreeV);
-    EXPECT_EQ(window->findChild<toolkit::TextBox *>("txtItem"), window->txtItem);
-    EXPECT_EQ(window->findChild<toolkit::ImageList *>("ImageList1"), window->ImageList1);
-    EXPECT_EQ(window->findChild<toolkit::ImageList *>("ImageList2"), window->ImageList2);
-    EXPECT_EQ(window->TreeV->accessibleName(), "Items");
-    EXPECT_EQ(window->txtItem->accessibleName(), "Item text");
-    EXPECT_EQ(window->ImageList1->maskColor(), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(window->findChild<QToolBar *>("Toolbar1"), window->toolbar());
+    EXPECT_EQ(window->findChild<toolkit::KeyedTree *>("TreeV"), window->tree());
+    EXPECT_EQ(window->findChild<toolkit::TextBox *>("txtItem"), window->textBox());
+    EXPECT_EQ(window->findChild<toolkit::ImageList *>("ImageList1"), window->normalImages());
+    EXPECT_EQ(window->findChild<toolkit::ImageList *>("ImageList2"), window->hotImages());
+    EXPECT_EQ(window->tree()->accessibleName(), "Items");
+    EXPECT_EQ(window->textBox()->accessibleName(), "Item text");
+    EXPECT_EQ(window->normalImages()->maskColor(), QColor(0xC0, 0xC0, 0xC0));
 }
 
 TEST_F(WindowTest, OpensAtTheTopLeftWithCaptionIconAndEmptyTextBox)
@@ -48,11 +48,11 @@ TEST_F(WindowTest, OpensAtTheTopLeftWithCaptionIconAndEmptyTextBox)
     const QIcon icon = window->windowIcon();
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.pixmap(32, 32).size(), QSize(32, 32));
-    EXPECT_TRUE(window->txtItem->text().isEmpty());
-    EXPECT_FALSE(window->txtItem->tag().has_value());
-    EXPECT_TRUE(window->Toolbar1->actions().isEmpty());
-    EXPECT_EQ(window->Toolbar1->geometry().topLeft(), QPoint(0, 0));
-    EXPECT_EQ(window->Toolbar1->width(), window->width());
+    EXPECT_TRUE(window->textBox()->text().isEmpty());
+    EXPECT_FALSE(window->textBox()->tag().has_value());
+    EXPECT_TRUE(window->toolbar()->actions().isEmpty());
+    EXPECT_EQ(window->toolbar()->geometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(window->toolbar()->width(), window->width());
     EXPECT_TRUE(window->openReport().ok()) << window->openReport().message();
 }
 
@@ -62,10 +62,10 @@ TEST_F(WindowTest, TabOrderGoesFromTheTreeToTheTextBox)
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    window->TreeV->setFocus();
-    ASSERT_TRUE(window->TreeV->hasFocus());
-    QTest::keyClick(window->TreeV, Qt::Key_Tab);
-    EXPECT_TRUE(window->txtItem->hasFocus());
+    window->tree()->setFocus();
+    ASSERT_TRUE(window->tree()->hasFocus());
+    QTest::keyClick(window->tree(), Qt::Key_Tab);
+    EXPECT_TRUE(window->textBox()->hasFocus());
 }
 
 // Start-up with a store that cannot be opened: the window still opens,
@@ -101,8 +101,8 @@ TEST_P(BadStoreStartUp, WindowOpensEmptyAndTheFileIsLeftAlone)
     startOnStore();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(window->TreeV->nodeCount(), 0);
-    EXPECT_TRUE(window->Toolbar1->actions().isEmpty());
+    EXPECT_EQ(window->tree()->nodeCount(), 0);
+    EXPECT_TRUE(window->toolbar()->actions().isEmpty());
     EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(0, 0));
     const auto &report = window->openReport();
     EXPECT_FALSE(report.ok());
@@ -128,7 +128,7 @@ TEST_F(WindowTest, MissingCommandTableStillShowsTheTree)
     store.create({{1, 0}, {2, 1, false, "a"}});
     store.exec("DROP TABLE tbCmd");
     startOnStore();
-    EXPECT_EQ(window->TreeV->nodeCount(), 2);
+    EXPECT_EQ(window->tree()->nodeCount(), 2);
     EXPECT_FALSE(window->openReport().ok());
     EXPECT_NE(window->openReport().message().find("tbCmd"), std::string::npos);
 }

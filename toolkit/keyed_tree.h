@@ -67,13 +67,15 @@ private:
     std::uint32_t m_generation = 0;
 };
 
-// A tree view whose nodes carry unique string keys. Nodes are added as the
-// last child of a node named by key (or at the top level), found by key, and
-// all removed at once. Events (expand, collapse, click) arrive synchronously,
-// for the user's actions and for the program's own changes alike. A click is
-// a click with the mouse or a key that moves the highlight to another node
-// (arrows, Home, End, Page Up and Down, typing a node's first letters); the
-// program's own highlighting raises none.
+// A tree view whose nodes carry unique keys: a NodeKey, held and compared as
+// its packed number and letter, so "012K" and "12K" name the same node and a
+// text that is no node key names none. Nodes are added as the last child of a
+// node named by key (or at the top level), found by key, and all removed at
+// once. Events (expand, collapse, click) arrive synchronously, for the user's
+// actions and for the program's own changes alike. A click is a click with the
+// mouse or a key that moves the highlight to another node (arrows, Home, End,
+// Page Up and Down, typing a node's first letters); the program's own
+// highlighting raises none.
 //
 // Qt sees a flat list (a QListView of rows of one size): the rows currently
 // visible, each drawn indented by its depth with its own expand arrow. So no

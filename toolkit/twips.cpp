@@ -91,6 +91,31 @@ bool validLength(double twips)
     return std::isfinite(twips) && std::fabs(twips) < 1e9;
 }
 
+enum class Side { Top, Left, Width, Height };
+
+// One setter for all four: a window's outer geometry is kept until its frame
+// is known, a control is moved or resized at once.
+bool setSide(QWidget *w, double twips, Side side)
+{
+    const bool vertical = side == Side::Top || side == Side::Height;
+    const bool size = side == Side::Width || side == Side::Height;
+    if (!w || !validLength(twips) || (size && twips < 0))
+        return false;
+    const int px = toPixels(twips, vertical ? dpiY(w) : dpiX(w));
+    if (w->isWindow()) {
+        auto *outer = OuterGeometry::of(w);
+        constexpr std::optional<int> OuterGeometry::*kField[] = {&OuterGeometry::y, &OuterGeometry::x,
+                                                                 &OuterGeometry::width, &OuterGeometry::height};
+        outer->*kField[static_cast<int>(side)] = px;
+        outer->apply();
+    } else if (size) {
+        w->resize(vertical ? w->width() : px, vertical ? px : w->height());
+    } else {
+        w->move(vertical ? w->x() : px, vertical ? px : w->y());
+    }
+    return true;
+}
+
 } // namespace
 
 int toPixels(double twips, double dpi)
@@ -103,65 +128,10 @@ double fromPixels(int pixels, double dpi)
     return pixels * kTwipsPerInch / dpi;
 }
 
-bool setTop(QWidget *w, double twips)
-{
-    if (!w || !validLength(twips))
-        return false;
-    const int y = toPixels(twips, dpiY(w));
-    if (w->isWindow()) {
-        auto *outer = OuterGeometry::of(w);
-        outer->y = y;
-        outer->apply();
-    } else {
-        w->move(w->x(), y);
-    }
-    return true;
-}
-
-bool setLeft(QWidget *w, double twips)
-{
-    if (!w || !validLength(twips))
-        return false;
-    const int x = toPixels(twips, dpiX(w));
-    if (w->isWindow()) {
-        auto *outer = OuterGeometry::of(w);
-        outer->x = x;
-        outer->apply();
-    } else {
-        w->move(x, w->y());
-    }
-    return true;
-}
-
-bool setWidth(QWidget *w, double twips)
-{
-    if (!w || !validLength(twips) || twips < 0)
-        return false;
-    const int px = toPixels(twips, dpiX(w));
-    if (w->isWindow()) {
-        auto *outer = OuterGeometry::of(w);
-        outer->width = px;
-        outer->apply();
-    } else {
-        w->resize(px, w->height());
-    }
-    return true;
-}
-
-bool setHeight(QWidget *w, double twips)
-{
-    if (!w || !validLength(twips) || twips < 0)
-        return false;
-    const int px = toPixels(twips, dpiY(w));
-    if (w->isWindow()) {
-        auto *outer = OuterGeometry::of(w);
-        outer->height = px;
-        outer->apply();
-    } else {
-        w->resize(w->width(), px);
-    }
-    return true;
-}
+bool setTop(QWidget *w, double twips) { return setSide(w, twips, Side::Top); }
+bool setLeft(QWidget *w, double twips) { return setSide(w, twips, Side::Left); }
+bool setWidth(QWidget *w, double twips) { return setSide(w, twips, Side::Width); }
+bool setHeight(QWidget *w, double twips) { return setSide(w, twips, Side::Height); }
 
 double width(const QWidget *w)
 {

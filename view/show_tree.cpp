@@ -8,6 +8,7 @@
 #include "toolkit/text_box.h"
 #include "toolkit/twips.h"
 #include "view/browsing.h"
+#include "view/layout.h"
 #include "view/tree_state.h"
 
 #include <QElapsedTimer>
@@ -27,15 +28,10 @@ qint64 g_lastRebuildMs = 0;
 // The file's outside version when the view was last built from it.
 std::optional<std::int64_t> g_builtVersion;
 
-constexpr double kTextTop = 700;
-constexpr double kTextHeight = 310;
-constexpr double kTreeTop = 1010; // directly below the text box
-constexpr float kSideMargin = 120;
-constexpr float kBottomMargin = 1600;
-
 void layOutControls(const Controls &c)
 {
     namespace tw = toolkit::twips;
+    using namespace layout;
     if (!c.form)
         return;
     // The form's size is read afresh for every use, in single precision.

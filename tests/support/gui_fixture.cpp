@@ -53,6 +53,12 @@ void GuiTest::TearDown()
     modTree::ResetProgramState();
 }
 
+void GuiTest::restart()
+{
+    TearDown();
+    store.exec("DROP TABLE TbTree; DROP TABLE tbCmd; DROP TABLE WriteLog; DROP TABLE WriteSeq");
+}
+
 void GuiTest::start(const std::vector<Item> &items)
 {
     store.create(items);
@@ -97,39 +103,39 @@ void GuiTest::startWithToolbar(const std::vector<Item> &items)
 
 void GuiTest::press(int button)
 {
-    const auto buttons = window->Toolbar1->actions();
+    const auto buttons = window->toolbar()->actions();
     ASSERT_LE(button, buttons.size()) << "no button " << button;
-    QWidget *widget = window->Toolbar1->widgetForAction(buttons.at(button - 1));
+    QWidget *widget = window->toolbar()->widgetForAction(buttons.at(button - 1));
     ASSERT_NE(widget, nullptr);
     QTest::mouseClick(widget, Qt::LeftButton);
 }
 
 toolkit::TreeNode GuiTest::node(const QString &key) const
 {
-    return window->TreeV->find(key);
+    return window->tree()->find(key);
 }
 
 void GuiTest::click(const QString &nodeKey)
 {
-    const QRect rect = window->TreeV->nodeRect(node(nodeKey));
+    const QRect rect = window->tree()->nodeRect(node(nodeKey));
     ASSERT_FALSE(rect.isNull()) << nodeKey.toStdString() << " is not on screen";
-    window->TreeV->scrollTo(window->TreeV->indexOf(node(nodeKey)));
-    QTest::mouseClick(window->TreeV->viewport(), Qt::LeftButton, {},
-                      window->TreeV->nodeRect(node(nodeKey)).center());
+    window->tree()->scrollTo(window->tree()->indexOf(node(nodeKey)));
+    QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {},
+                      window->tree()->nodeRect(node(nodeKey)).center());
 }
 
 void GuiTest::clickArrow(const QString &nodeKey)
 {
-    const QRect rect = window->TreeV->arrowRect(node(nodeKey));
+    const QRect rect = window->tree()->arrowRect(node(nodeKey));
     ASSERT_FALSE(rect.isNull()) << nodeKey.toStdString() << " is not on screen";
-    QTest::mouseClick(window->TreeV->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 void GuiTest::drag(const QString &from, const QString &to)
 {
-    QWidget *area = window->TreeV->viewport();
-    const QPoint end = window->TreeV->nodeRect(node(to)).center();
-    QTest::mousePress(area, Qt::LeftButton, {}, window->TreeV->nodeRect(node(from)).center());
+    QWidget *area = window->tree()->viewport();
+    const QPoint end = window->tree()->nodeRect(node(to)).center();
+    QTest::mousePress(area, Qt::LeftButton, {}, window->tree()->nodeRect(node(from)).center());
     QMouseEvent move(QEvent::MouseMove, end, area->mapToGlobal(end), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(area, &move);
     QTest::mouseRelease(area, Qt::LeftButton, {}, end);
@@ -137,13 +143,13 @@ void GuiTest::drag(const QString &from, const QString &to)
 
 void GuiTest::type(const QString &text)
 {
-    window->txtItem->setFocus();
-    QTest::keyClicks(window->txtItem, text);
+    window->textBox()->setFocus();
+    QTest::keyClicks(window->textBox(), text);
 }
 
 void GuiTest::key(Qt::Key k, QWidget *target)
 {
-    QWidget *w = target ? target : window->TreeV;
+    QWidget *w = target ? target : window->tree();
     w->setFocus();
     QTest::keyClick(w, k);
 }

@@ -35,6 +35,9 @@ public:
 
 protected:
     void TearDown() override;
+    // Closes the window and empties the store (the log's tables too), so one
+    // test can start again on another store.
+    void restart();
 
     // Writes the store and runs start-up on it.
     void start(const std::vector<Item> &items);

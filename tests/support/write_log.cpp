@@ -13,6 +13,15 @@ const char *const kLoggedFields[] = {"KeyPar", "KeyChi", "KeyPrw", "KeyNxt", "Ke
                                      "KeySel", "Expand", "KeyRef", "RefCut"};
 }
 
+Write one(std::int64_t key, const char *field, std::int64_t value) { return {key, {{field, std::to_string(value)}}}; }
+
+Write reset(std::int64_t key)
+{
+    return {key, {{"KeyPar", "0"}, {"KeyPrw", "0"}, {"KeyNxt", "0"}, {"KeySel", "0"}}};
+}
+
+Write appended(std::int64_t key) { return {key, {{"+", ""}}}; }
+
 WriteLog::WriteLog(TestStore &store) : m_store(store) {}
 
 void WriteLog::install()

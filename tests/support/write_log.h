@@ -30,6 +30,12 @@ struct Write {
 };
 using Writes = std::vector<Write>;
 
+// The writes the tests expect most: one field set to a number, a record's
+// links and mark cleared, a record appended.
+Write one(std::int64_t key, const char *field, std::int64_t value);
+Write reset(std::int64_t key);
+Write appended(std::int64_t key);
+
 // Records every row change the program makes to TbTree, through TEMP
 // triggers on the program's own connection (a store runs no triggers of its
 // own), into a table of the scratch store: so a test can say exactly which
