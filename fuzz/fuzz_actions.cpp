@@ -623,7 +623,7 @@ bool perform(frmTree &window, const Action &action)
 frmTree &startWindow(const std::vector<std::pair<Value, Value>> &commands)
 {
     if (g_window && commands == g_commands) {
-        modTree::AttachControls({g_window, g_window->TreeV, g_window->txtItem});
+        modTree::AttachControls({g_window, g_window->tree(), g_window->textBox()});
         modBase::OpenBase(g_directory.toStdString());
         {
             const modTree::BusyScope programChanges;
