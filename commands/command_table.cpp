@@ -42,7 +42,7 @@ void Refresh(std::int32_t)
     ShowTree();
 }
 
-using artwork::Glyph;
+using toolkit::artwork::Glyph;
 
 using enum KeyScope;
 
@@ -115,7 +115,7 @@ bool WriteButtonPictures(const QString &directory, QString *error)
             const QString name = QString::fromUtf8(row.picture);
             for (const int scale : {1, 2}) {
                 const QString path = QDir(folder).filePath(scale == 1 ? name : DoubleSizeName(name));
-                if (!artwork::drawButtonPicture(row.glyph, highlighted, scale).save(path, "BMP")) {
+                if (!toolkit::artwork::drawButtonPicture(row.glyph, highlighted, scale).save(path, "BMP")) {
                     if (error)
                         *error = QStringLiteral("cannot write ") + QDir::toNativeSeparators(path);
                     return false;

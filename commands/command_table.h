@@ -38,7 +38,7 @@ struct CommandRow {
     bool writes;                        // changes the store: off while it cannot be written
     const char *picture;                // file name in pic1/ and pic2/
     const char *about;                  // tool tip
-    artwork::Glyph glyph;               // the picture drawn into that file
+    toolkit::artwork::Glyph glyph;      // the picture drawn into that file
     const char *shortcut;               // its key, in QKeySequence's portable text; "" for none
     // A second key, for those whose screen reader takes the first (Insert is
     // the screen reader's own key on many desktops); "" for none.

@@ -32,6 +32,8 @@ using testing_support::Writes;
 
 namespace {
 
+namespace artwork = toolkit::artwork;
+
 const std::vector<Item> kTree = {
     {1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true}, {3, 1, false, "three"},
 };

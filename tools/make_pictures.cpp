@@ -16,7 +16,7 @@
 int main(int argc, char *argv[])
 {
     if (argc == 3 && std::strcmp(argv[1], "--icon") == 0) {
-        if (artwork::drawAppIcon().save(QString::fromLocal8Bit(argv[2]), "PNG"))
+        if (toolkit::artwork::drawAppIcon().save(QString::fromLocal8Bit(argv[2]), "PNG"))
             return 0;
         std::fprintf(stderr, "branchkeeper-pictures: cannot write %s\n", argv[2]);
         return 1;
