@@ -4,11 +4,8 @@
 // branchkeeper-pictures --icon FILE: writes the program's icon as a PNG, for
 // the desktop's icon theme.
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "toolkit/artwork.h"
-
-#include <QImage>
-#include <QString>
 
 #include <cstdio>
 #include <cstring>
