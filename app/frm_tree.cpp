@@ -28,7 +28,7 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmTree"));
     setWindowTitle(QStringLiteral("BranchKeeper"));
-    setWindowIcon(QIcon(QPixmap::fromImage(artwork::drawAppIcon())));
+    setWindowIcon(QIcon(QPixmap::fromImage(toolkit::artwork::drawAppIcon())));
 
     Toolbar1 = new toolkit::TopAlignedToolBar(this);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));

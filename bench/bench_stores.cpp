@@ -1,6 +1,6 @@
 #include "bench/bench_stores.h"
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "store/create.h"
 
 #include <sqlite3.h>

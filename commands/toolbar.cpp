@@ -1,22 +1,24 @@
 #include "commands/toolbar.h"
 
+#include "commands/insert.h"
+#include "commands/move.h"
+#include "store/links.h"
 #include "store/mod_base.h"
+#include "toolkit/artwork.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
 #include "view/browsing.h"
 #include "view/selection.h"
+#include "view/show_tree.h"
 #include "view/tree_state.h"
 
 #include <QAction>
-#include <QIcon>
-#include <QToolBar>
-#include <QKeySequence>
-#include <QPointer>
-#include <QShortcut>
-#include <QToolButton>
+#include <QDir>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <vector>
 
 namespace modTree {
 
@@ -34,49 +36,35 @@ QString commandText(CommandCursor::Field f)
     return text ? QString::fromStdString(*text) : QString();
 }
 
-// Picture index from folder, and its twice-the-size version when there is one.
-void loadPicture(toolkit::ImageList *list, int index, const QString &folder, const QString &name)
+// Takes the item and its subtree out of the tree; the records stay. A text
+// box bound to an item of the branch lets go of it: typing would rename an
+// item nobody can see any more.
+void Delete(std::int32_t selected)
 {
-    if (!list || name.isEmpty())
-        return; // no file named: no picture
-    if (const auto picture = toolkit::loadPicture(folder + name))
-        list->add(index, *picture);
-    if (const auto doubled = toolkit::loadPicture(folder + DoubleSizeName(name)))
-        list->add(index, *doubled, 2);
+    const bool editing = TextBoxEditsBranch(selected);
+    UnlinkItem(rsTree, selected);
+    ShowTree();
+    if (editing)
+        UnbindTextBox();
 }
 
-// A button's keys: a window key triggers the button anywhere in the window;
-// a tree key goes to treeKey, and only while the button is enabled.
-void addKeys(QAction *button, const CommandRow &command, toolkit::KeyedTree *tree, QWidget *window,
-             const std::function<void(int)> &treeKey)
+void Quit(std::int32_t)
 {
-    for (const char *text : {command.shortcut, command.otherShortcut}) {
-        const QKeySequence key(QString::fromLatin1(text));
-        if (key.isEmpty())
-            continue;
-        if (command.keyScope == KeyScope::Window && window) {
-            auto *shortcut = new QShortcut(key, window, button, &QAction::trigger, Qt::WindowShortcut);
-            shortcut->setObjectName(button->objectName() + QStringLiteral("Key"));
-        } else if (command.keyScope == KeyScope::Tree && tree && treeKey) {
-            tree->addCommandKey(key, [button = QPointer<QAction>(button), number = command.number, treeKey] {
-                if (button && button->isEnabled())
-                    treeKey(number);
-            });
-        }
-    }
+    toolkit::endProgram(); // every change is already in the file
 }
 
-// The keys of a command as the user reads them: "Ins, Ctrl+N".
-QString keyNames(const CommandRow &command, const QString &separator)
+void Refresh(std::int32_t)
 {
-    QStringList names;
-    for (const char *text : {command.shortcut, command.otherShortcut}) {
-        const QKeySequence key(QString::fromLatin1(text));
-        if (!key.isEmpty())
-            names << key.toString(QKeySequence::NativeText);
-    }
-    return names.join(separator);
+    // The user may have made the file writable meanwhile.
+    if (Browsing())
+        CheckWritable();
+    ShowTree();
 }
+
+// What each button runs, in button order; nullptr: nothing.
+constexpr auto kProcedures = std::to_array<void (*)(std::int32_t)>(
+    {AddBefore, AddAfter, AddChild, MoveUp, MoveDown, MoveOut, MoveIn, Delete, nullptr, Quit, Refresh});
+static_assert(kProcedures.size() == Commands().size(), "one procedure per row");
 
 // The item the table marks selected; nullopt for none. Leaves "KeyInd"
 // current, so a later rebuild reads by key.
@@ -104,65 +92,29 @@ int buttonCount()
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
                  toolkit::KeyedTree *tree, const std::function<void(int button)> &treeKey)
 {
-    const QString pic1 = directory + QStringLiteral("/pic1/");
-    const QString pic2 = directory + QStringLiteral("/pic2/");
-
+    std::vector<toolkit::ToolButton> buttons(static_cast<std::size_t>(buttonCount()));
     rsCmd.moveFirst();
-    int n = buttonCount();
-    for (int i = 1; i <= n; ++i) {
-        loadPicture(normal, i, pic1, commandText(CommandCursor::Field::CmdPict));
-        loadPicture(hot, i, pic2, commandText(CommandCursor::Field::CmdPict));
+    for (int i = 1; toolkit::ToolButton &button : buttons) {
+        if (const QString picture = commandText(CommandCursor::Field::CmdPict); !picture.isEmpty()) {
+            button.picture = directory + QStringLiteral("/pic1/") + picture;
+            button.hotPicture = directory + QStringLiteral("/pic2/") + picture;
+        }
+        button.tip = commandText(CommandCursor::Field::CmdAbout);
+        if (const CommandRow *command = FindCommand(i++)) {
+            for (const char *key : {command->shortcut, command->otherShortcut})
+                if (*key)
+                    button.keys << QKeySequence(QString::fromLatin1(key));
+            button.windowKeys = command->keyScope == KeyScope::Window;
+            button.enabled = !command->writes || !Browsing();
+        }
         rsCmd.moveNext();
     }
-    if (!toolbar)
-        return;
-    // The buttons take their size from the pictures.
-    if (normal && normal->count() > 0) {
-        for (int i = 1; i <= normal->count(); ++i) {
-            if (!normal->picture(i).isNull()) {
-                toolbar->setIconSize(normal->picture(i).size());
-                break;
-            }
-        }
-    }
-
-    rsCmd.moveFirst();
-    n = buttonCount();
-    for (int i = 1; i <= n; ++i) {
-        QIcon icon;
-        for (const int scale : {1, 2}) {
-            if (normal && !normal->picture(i, scale).isNull())
-                icon.addPixmap(normal->picture(i, scale), QIcon::Normal);
-            if (hot && !hot->picture(i, scale).isNull())
-                icon.addPixmap(hot->picture(i, scale), QIcon::Active); // under the pointer
-        }
-        QAction *action = toolbar->addAction(icon, QString());
-        action->setObjectName(QString::number(i) + QLatin1Char('K'));
-        action->setData(i);
-        const QString about = commandText(CommandCursor::Field::CmdAbout);
-        const CommandRow *command = FindCommand(i);
-        const QString keys = command ? keyNames(*command, QStringLiteral(", ")) : QString();
-        // The keys are in the tip, for those who point, and in the
-        // description, which screen readers read after the name.
-        action->setToolTip(keys.isEmpty() || about.isEmpty() ? about : about + QStringLiteral(" (") + keys + QLatin1Char(')'));
-        if (QWidget *button = toolbar->widgetForAction(action)) {
-            button->setAccessibleName(about);
-            if (!keys.isEmpty())
-                button->setAccessibleDescription(QStringLiteral("Shortcut: ") + keyNames(*command, QStringLiteral(" or ")));
-            if (auto *toolButton = qobject_cast<QToolButton *>(button))
-                toolButton->setAutoRaise(true); // flat
-        }
-        if (command)
-            addKeys(action, *command, tree, toolbar->window(), treeKey);
-        rsCmd.moveNext();
-    }
+    toolkit::addButtons(toolbar, normal, hot, buttons, tree, treeKey);
 }
 
 void EnableCommands(QToolBar *toolbar, bool writable)
 {
-    if (!toolbar)
-        return;
-    for (QAction *button : toolbar->actions()) {
+    for (QAction *button : toolbar ? toolbar->actions() : QList<QAction *>()) {
         const CommandRow *command = FindCommand(button->data().toInt());
         button->setEnabled(writable || !command || !command->writes);
     }
@@ -173,14 +125,15 @@ bool ButtonClick(int button)
     const CommandRow *command = FindCommand(button);
     if (command && command->writes && Browsing())
         return false; // its button is greyed out; nothing may reach the file
-    if (command && !command->needsSelection) {
-        command->procedure(0);
+    const auto procedure = command ? kProcedures[static_cast<std::size_t>(button - 1)] : nullptr;
+    if (procedure && !command->needsSelection) {
+        procedure(0);
         return true;
     }
     const auto selected = markedItem();
-    if (!selected || !command || !command->procedure || !HeldByTheTree(*selected))
+    if (!selected || !procedure || !HeldByTheTree(*selected))
         return false;
-    command->procedure(*selected);
+    procedure(*selected);
     return true;
 }
 
@@ -213,6 +166,30 @@ void KeyCommand(int button)
             return;
         }
     }
+}
+
+bool WriteButtonPictures(const QString &directory, QString *error)
+{
+    for (const bool highlighted : {false, true}) {
+        const QString folder = QDir(directory).filePath(highlighted ? QStringLiteral("pic2") : QStringLiteral("pic1"));
+        if (!QDir().mkpath(folder)) {
+            if (error)
+                *error = QStringLiteral("cannot create folder ") + QDir::toNativeSeparators(folder);
+            return false;
+        }
+        for (const CommandRow &row : Commands()) {
+            const QString name = QString::fromUtf8(row.picture);
+            for (const int scale : {1, 2}) {
+                const QString path = QDir(folder).filePath(scale == 1 ? name : toolkit::doubleSizeName(name));
+                if (!toolkit::artwork::drawButtonPicture(row.glyph, highlighted, scale).save(path, "BMP")) {
+                    if (error)
+                        *error = QStringLiteral("cannot write ") + QDir::toNativeSeparators(path);
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace modTree

@@ -1,28 +1,19 @@
 #pragma once
 
 #include "commands/command_table.h"
-
-#include <QString>
+#include "toolkit/tool_bar.h"
 
 #include <functional>
 
-class QToolBar;
-namespace toolkit {
-class ImageList;
-class KeyedTree;
-} // namespace toolkit
-
-// The command toolbar: built once from tbCmd, and the dispatch of its clicks.
+// The command toolbar: built once from tbCmd, the dispatch of its clicks, and
+// the pictures its buttons show.
 namespace modTree {
 
-// One button per row of tbCmd, in order: picture i from directory/pic1/ (and
-// the picture shown under the pointer from directory/pic2/), each with its
-// twice-the-size version when the folder has one; tool tip from CmdAbout.
-// Button i runs command i whatever pictures are missing. Each button's action
-// carries its number as data. A button whose command has keys gets them,
-// named in the tip: a window key triggers the button; a tree key calls
-// treeKey with the button's number while the button is enabled. A command
-// without a button has no key.
+// One button per row of tbCmd, in order, made by toolkit::addButtons:
+// pictures named by CmdPict from directory/pic1/ and directory/pic2/, the tip
+// from CmdAbout, the keys and key scope of the command of the same number.
+// Button i runs command i whatever pictures are missing; a command without a
+// button has no key.
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
                  toolkit::KeyedTree *tree, const std::function<void(int button)> &treeKey);
 
@@ -43,5 +34,11 @@ bool ButtonClick(int button);
 // else its parent is clicked, so the keyboard stays in the tree. Opens no
 // transaction.
 void KeyCommand(int button);
+
+// Draws every command's picture into directory/pic1 (normal) and
+// directory/pic2 (highlighted), each also at twice the size for dense screens
+// (see toolkit::doubleSizeName). False, with the reason, when a folder or
+// file cannot be written.
+bool WriteButtonPictures(const QString &directory, QString *error);
 
 } // namespace modTree

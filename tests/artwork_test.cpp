@@ -10,6 +10,7 @@
 
 namespace {
 
+namespace artwork = toolkit::artwork;
 using artwork::kPictureSize;
 using artwork::kTransparent;
 

@@ -1,6 +1,6 @@
 // The window framed by a window manager, as a user sees it.
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "tests/support/gui_fixture.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"

@@ -5,7 +5,7 @@
 // other refused action leaves the file as it was, the view shows the file,
 // one line says so, and once the disk takes writes again the action lands.
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "tests/support/faulty_disk.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"

@@ -3,7 +3,7 @@
 // every button can be clicked, the window closes; nothing crashes, start-up
 // writes nothing, and a tree that was sound stays sound.
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"

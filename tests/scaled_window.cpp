@@ -63,7 +63,7 @@ int main(int argc, char **argv)
     if (!window.toolbar()->actions().isEmpty()) {
         QWidget *button = window.toolbar()->widgetForAction(window.toolbar()->actions().first());
         const QImage shot = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage doubled = artwork::drawButtonPicture(modTree::Commands().front().glyph, false, 2);
+        const QImage doubled = toolkit::artwork::drawButtonPicture(modTree::Commands().front().glyph, false, 2);
         picture = standsIn(shot, doubled) ? "sharp" : "blurred";
     }
     std::printf("ratio=%g outer=%dx%d tree=%dx%d picture=%s\n", window.windowHandle()->devicePixelRatio(),

@@ -8,6 +8,7 @@
 #include "toolkit/artwork.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
+#include "toolkit/tool_bar.h"
 
 #include <QAction>
 #include <QDir>
@@ -31,6 +32,8 @@ using testing_support::Write;
 using testing_support::Writes;
 
 namespace {
+
+namespace artwork = toolkit::artwork;
 
 const std::vector<Item> kTree = {
     {1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true}, {3, 1, false, "three"},
@@ -116,6 +119,18 @@ TEST_F(ToolbarTest, ButtonCountFollowsTheRows)
     }
 }
 
+TEST_F(ToolbarTest, RowsBeyondWhatAToolbarShowsAreReportedOnce)
+{
+    startWithCommands(300);
+    ::testing::internal::CaptureStderr();
+    launch();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(buttons().size(), 256);
+    const std::string line = "tbCmd has 300 rows; the toolbar shows the first 256";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find(line), said.rfind(line)) << said;
+}
+
 TEST_F(ToolbarTest, MissingPicturesKeepEveryButtonOnItsCommand)
 {
     startWithCommands(11);
@@ -123,7 +138,7 @@ TEST_F(ToolbarTest, MissingPicturesKeepEveryButtonOnItsCommand)
     auto remove = [&](const char *folder, int row) { // both sizes
         const QString name = modTree::Commands()[static_cast<std::size_t>(row)].picture;
         QFile::remove(dir.filePath(folder + ("/" + name)));
-        QFile::remove(dir.filePath(folder + ("/" + modTree::DoubleSizeName(name))));
+        QFile::remove(dir.filePath(folder + ("/" + toolkit::doubleSizeName(name))));
     };
     remove("pic1", 1);
     remove("pic2", 1);
@@ -171,6 +186,19 @@ TEST_F(ToolbarTest, MoveUpFromAClickOnItsButtonToTheRedNode)
     EXPECT_EQ(testing_support::describeTree(*window->tree()),
               (std::vector<std::string>{">1K 'корень' +", "1K>2K 'two' +", "2K>6K 'six' * #FF0000", "2K>5K 'five'",
                                         "1K>3K 'three'"}));
+}
+
+// A picture's twice-the-size version sits beside it, whatever its folder is
+// called.
+TEST(DoubleSizeName, GoesBeforeTheExtensionOfTheFileName)
+{
+    const std::pair<QString, QString> cases[] = {
+        {"moveup.bmp", "moveup@2x.bmp"}, {"none", "none@2x"}, {".bmp", ".bmp@2x"},
+        {"/a.b/pic1/moveup.bmp", "/a.b/pic1/moveup@2x.bmp"}, {"/a.b/pic1/none", "/a.b/pic1/none@2x"},
+        {"/a/pic1/.bmp", "/a/pic1/.bmp@2x"},
+    };
+    for (const auto &[picture, doubled] : cases)
+        EXPECT_EQ(toolkit::doubleSizeName(picture), doubled) << picture.toStdString();
 }
 
 // What the build and the store tool make comes from the command table: a
@@ -222,7 +250,7 @@ TEST(CommandTable, BuildPlacesStoreAndBothPictureSetsBesideTheProgram)
     std::set<QString> expected;
     for (const auto &command : modTree::Commands()) {
         expected.insert(QString::fromUtf8(command.picture));
-        expected.insert(modTree::DoubleSizeName(QString::fromUtf8(command.picture)));
+        expected.insert(toolkit::doubleSizeName(QString::fromUtf8(command.picture)));
     }
     for (const char *set : {"pic1", "pic2"}) {
         SCOPED_TRACE(set);

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <numbers>
 
-namespace artwork {
+namespace toolkit::artwork {
 
 namespace {
 
@@ -369,4 +369,4 @@ QImage drawAppIcon()
     return icon;
 }
 
-} // namespace artwork
+} // namespace toolkit::artwork

@@ -1,22 +1,19 @@
 #pragma once
 
+#include "toolkit/glyph.h"
+
 #include <QImage>
 #include <QRgb>
 
 // Pictures drawn in code: the toolbar's button pictures and the window icon.
 // Everything here paints on QImage only, so it works without a QGuiApplication.
-namespace artwork {
+namespace toolkit::artwork {
 
 constexpr int kPictureSize = 24;
 
 // The toolbar's image lists treat silver as see-through, so every picture has a
 // silver background and no glyph pixel is ever exactly silver.
 constexpr QRgb kTransparent = 0xFFC0C0C0;
-
-// The button pictures there are; the command table says which button shows
-// which.
-enum class Glyph { AddBefore, AddAfter, AddChild, MoveUp, MoveDown, MoveOut, MoveIn, Delete, None, Quit, Refresh };
-inline constexpr int kGlyphCount = 11;
 
 // The picture of a glyph. `highlighted` gives the brighter variant shown
 // while the pointer is over the button. `scale` 2 draws it for screens of
@@ -27,4 +24,4 @@ QImage drawButtonPicture(Glyph glyph, bool highlighted, int scale = 1);
 // The window's icon: 32x32, Format_Indexed8 (at most 256 colours).
 QImage drawAppIcon();
 
-} // namespace artwork
+} // namespace toolkit::artwork

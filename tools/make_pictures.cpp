@@ -4,11 +4,8 @@
 // branchkeeper-pictures --icon FILE: writes the program's icon as a PNG, for
 // the desktop's icon theme.
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "toolkit/artwork.h"
-
-#include <QImage>
-#include <QString>
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +13,7 @@
 int main(int argc, char *argv[])
 {
     if (argc == 3 && std::strcmp(argv[1], "--icon") == 0) {
-        if (artwork::drawAppIcon().save(QString::fromLocal8Bit(argv[2]), "PNG"))
+        if (toolkit::artwork::drawAppIcon().save(QString::fromLocal8Bit(argv[2]), "PNG"))
             return 0;
         std::fprintf(stderr, "branchkeeper-pictures: cannot write %s\n", argv[2]);
         return 1;

@@ -1,6 +1,6 @@
 #include "tests/support/gui_fixture.h"
 
-#include "commands/command_table.h"
+#include "commands/toolbar.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
 #include "toolkit/text_box.h"
