@@ -42,9 +42,6 @@ using store::Field;
 using store::sql::kInsertWholeItem;
 using store::sql::kWholeItemFields;
 
-// The text an emptied text box leaves; it reads as no text.
-constexpr std::string_view kEmptied = "~";
-
 // Indentation of Markdown and indented text grows with the square of a
 // chain's depth; past this the file would be absurd, not useful.
 constexpr std::uint64_t kMaxIndentationBytes = std::uint64_t{1} << 30;
@@ -115,7 +112,7 @@ bool fillStore(const std::string &file, std::span<const Item> items, std::string
         const std::string &text = items[i].text;
         const store::Value values[] = {std::int64_t{keyOf(i)}, std::int64_t{l.par}, std::int64_t{l.chi},
                                        std::int64_t{l.prw},    std::int64_t{l.nxt},
-                                       text.empty() ? std::string(kEmptied) : text,
+                                       text.empty() ? std::string(store::kEmptiedText) : text,
                                        false,                  items[i].expanded};
         static_assert(std::size(values) == kWholeItemFields.size());
         for (std::size_t v = 0; v < std::size(values); ++v)
@@ -446,7 +443,7 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
         item.level = static_cast<std::uint32_t>(treeItem.depth - 1);
         item.expanded = treeItem.expanded;
         item.key = treeItem.key;
-        if (treeItem.text && *treeItem.text != kEmptied)
+        if (treeItem.text && *treeItem.text != store::kEmptiedText)
             item.text = std::move(*treeItem.text);
         if (detail::invalidUtf8At(item.text) != std::string_view::npos) {
             item.text = detail::withValidUtf8(item.text);

@@ -184,7 +184,7 @@ int dump(const char *path)
         if (item.selected)
             flags += flags.empty() ? "selected" : ", selected";
         // The root's node always reads the same, whatever the record holds.
-        const std::string text = item.key == store::kRootKey ? "корень" : oneLine(item.text);
+        const std::string text = item.key == store::kRootKey ? std::string(store::kRootText) : oneLine(item.text);
         const std::string shown = flags.empty() ? std::string() : " (" + flags + ")";
         // Past some depth the indentation stops growing and the level is
         // written out: a chain of a million items stays a readable file.
