@@ -433,8 +433,8 @@ store::LinkCheck checkFile(store::Connection &reader, const std::string &after)
     sqlite3_finalize(stmt);
     if (verdict != "ok")
         fail("integrity check after " + after + ": " + verdict);
-    std::string error;
-    auto links = store::checkLinks(reader, &error);
+    const std::string &error = store::lastError();
+    auto links = store::checkLinks(reader);
     if (!links)
         fail("the link checker cannot read the store after " + after + ": " + error);
     return std::move(*links);
@@ -720,8 +720,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::remove(g_path.c_str());
     writeStore(g_path, in);
 
-    std::string error;
-    const auto reader = store::Connection::open(g_path, &error, store::Connection::Access::ReadOnly);
+    const std::string &error = store::lastError();
+    const auto reader = store::Connection::open(g_path, store::Connection::Access::ReadOnly);
     if (!reader)
         fail("the store just written does not open: " + error);
     store::LinkCheck before = checkFile(*reader, "writing the input");

@@ -38,24 +38,18 @@ constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
 
 class Table {
 public:
-    bool read(Connection &connection, std::string *error)
+    bool read(Connection &connection)
     {
         Statement stmt;
-        if (!stmt.prepare(connection.handle(), sql::kReadAll)) {
-            if (error)
-                *error = stmt.error();
-            return false;
-        }
+        if (!stmt.prepare(connection.handle(), sql::kReadAll))
+            return failWith(stmt.error());
         std::array<Value, kFieldCount> v;
         for (;;) {
             const auto step = stmt.step();
             if (step == Statement::Step::Done)
                 return true;
-            if (step == Statement::Step::Error) {
-                if (error)
-                    *error = stmt.error();
-                return false;
-            }
+            if (step == Statement::Step::Error)
+                return failWith(stmt.error());
             for (std::size_t i = 0; i < kFieldCount; ++i)
                 stmt.columnInto(static_cast<int>(i), v[i]);
             const auto key = toKey(v[fieldIndex(Field::KeyInd)]);
@@ -149,18 +143,18 @@ void walk(const Table &table, std::size_t start, std::vector<bool> &reached, std
     }
 }
 
-std::shared_ptr<Connection> openReadOnly(const std::string &path, std::string *error)
+std::shared_ptr<Connection> openReadOnly(const std::string &path)
 {
-    return Connection::open(path, error, Connection::Access::ReadOnly);
+    return Connection::open(path, Connection::Access::ReadOnly);
 }
 
 } // namespace
 
-std::optional<TreeRead> readTree(const std::string &path, std::string *error)
+std::optional<TreeRead> readTree(const std::string &path)
 {
-    const auto connection = openReadOnly(path, error);
+    const auto connection = openReadOnly(path);
     Table table;
-    if (!connection || !table.read(*connection, error))
+    if (!connection || !table.read(*connection))
         return std::nullopt;
     TreeRead result;
     const std::size_t root = table.find(kRootKey);
@@ -193,11 +187,11 @@ std::vector<bool> reachedFromRoot(const Table &table)
 
 } // namespace
 
-std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path, std::string *error)
+std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path)
 {
-    const auto connection = openReadOnly(path, error);
+    const auto connection = openReadOnly(path);
     Table table;
-    if (!connection || !table.read(*connection, error))
+    if (!connection || !table.read(*connection))
         return std::nullopt;
     std::vector<bool> reached = reachedFromRoot(table);
     std::vector<DeletedBranch> branches;
@@ -213,20 +207,18 @@ std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &pat
     return branches;
 }
 
-RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::string *message)
+RestoreResult restoreBranch(const std::string &path, std::int32_t key)
 {
-    auto say = [&](RestoreResult result, const std::string &why) {
-        if (message)
-            *message = why;
+    auto say = [](RestoreResult result, std::string why) {
+        failWith(std::move(why));
         return result;
     };
-    std::string error;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return say(RestoreResult::Failed, "no such file");
-    const auto connection = Connection::open(path, &error);
+    const auto connection = Connection::open(path);
     if (!connection)
-        return say(RestoreResult::Failed, error);
+        return RestoreResult::Failed;
 
     // Read, check and link in one write transaction: nothing can change in
     // between, and a failure leaves the file as it was.
@@ -235,8 +227,8 @@ RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::stri
         return say(RestoreResult::Busy, "the store is busy: another program is writing it (" + connection->lastError()
                                             + "); try again");
     Table table;
-    if (!table.read(*connection, &error))
-        return say(RestoreResult::Failed, error);
+    if (!table.read(*connection))
+        return RestoreResult::Failed;
     if (key == 0 || key == kRootKey)
         return say(RestoreResult::Refused, key == 0 ? "record 0 is not part of the tree" : "item 1 is the root");
     const std::size_t position = table.find(key);
@@ -279,13 +271,11 @@ namespace {
 // Copies every page of source's store into dest's, in one transaction of
 // dest. A writer holding either file makes a step busy: wait for it, a little
 // at a time, for some seconds at most. False, with the reason.
-bool copyPages(sqlite3 *source, sqlite3 *dest, std::string *reason)
+bool copyPages(sqlite3 *source, sqlite3 *dest)
 {
     sqlite3_backup *backup = sqlite3_backup_init(dest, "main", source, "main");
-    if (!backup) {
-        *reason = sqlite3_errmsg(dest);
-        return false;
-    }
+    if (!backup)
+        return failWith(sqlite3_errmsg(dest));
     int rc = SQLITE_OK;
     for (int tries = 0; tries < 200; ++tries) {
         rc = sqlite3_backup_step(backup, -1);
@@ -294,86 +284,67 @@ bool copyPages(sqlite3 *source, sqlite3 *dest, std::string *reason)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE)
-        *reason = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? "the store stayed busy" : sqlite3_errstr(rc);
-    return rc == SQLITE_DONE;
+    return rc == SQLITE_DONE
+        || failWith(rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? "the store stayed busy" : sqlite3_errstr(rc));
 }
 
-bool openFile(const std::string &path, int flags, sqlite3 **db, std::string *reason)
+bool openFile(const std::string &path, int flags, sqlite3 **db)
 {
     const int rc = sqlite3_open_v2(path.c_str(), db, flags, nullptr);
-    if (rc != SQLITE_OK)
-        *reason = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
-    return rc == SQLITE_OK;
+    return rc == SQLITE_OK || failWith(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc));
 }
 
 // Whether the file at path has the tables of a store, with every field the
 // program reads. False, with what is missing.
-bool holdsStore(const std::string &path, std::string *reason)
+bool holdsStore(const std::string &path)
 {
-    const auto connection = openReadOnly(path, reason);
+    const auto connection = openReadOnly(path);
     Statement items, commands;
     if (!connection)
         return false;
-    if (items.prepare(connection->handle(), sql::kReadAll)
-        && commands.prepare(connection->handle(), sql::kSelectCommands))
-        return true;
-    *reason = !items.error().empty() ? items.error() : commands.error();
-    return false;
+    return (items.prepare(connection->handle(), sql::kReadAll)
+            && commands.prepare(connection->handle(), sql::kSelectCommands))
+        || failWith(!items.error().empty() ? items.error() : commands.error());
 }
 
 } // namespace
 
-bool backupStore(const std::string &from, const std::string &to, std::string *error)
+bool backupStore(const std::string &from, const std::string &to)
 {
-    std::string reason;
-    if (!checkTargetPath(to, false, error))
+    if (!checkTargetPath(to, false))
         return false;
     std::error_code ec;
-    if (!std::filesystem::exists(from, ec)) {
-        if (error)
-            *error = "no such file: " + from;
-        return false;
-    }
+    if (!std::filesystem::exists(from, ec))
+        return failWith("no such file: " + from);
     // The source as any reader opens it: a journal a crash left is rolled
     // back first, and a store with planted triggers is not copied.
-    const auto source = Connection::open(from, &reason, Connection::Access::ReadOnly);
+    const auto source = Connection::open(from, Connection::Access::ReadOnly);
     sqlite3 *copy = nullptr;
-    const bool made = source && createPrivateFile(to, &reason);
+    const bool made = source && createPrivateFile(to);
     // The file just made and no other: a link put in its place is refused.
-    const bool ok = made && openFile(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, &copy, &reason)
-        && copyPages(source->handle(), copy, &reason);
+    const bool ok = made && openFile(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, &copy)
+        && copyPages(source->handle(), copy);
     sqlite3_close_v2(copy);
     if (!ok && made)
         std::filesystem::remove(to, ec);
-    if (!ok && error)
-        *error = reason;
     return ok;
 }
 
-bool replaceStore(const std::string &from, const std::string &into, std::string *error)
+bool replaceStore(const std::string &from, const std::string &into)
 {
-    std::string reason;
     const auto sqlite = isSqliteFile(into);
     if (!sqlite)
-        reason = into + " cannot be read";
-    else if (!*sqlite)
-        reason = into + " is not a store (not an SQLite database); it is left as it is";
-    else if (std::string missing; !holdsStore(into, &missing))
-        reason = into + " is no store (" + missing + "); it is left as it is";
-    if (!reason.empty()) {
-        if (error)
-            *error = reason;
-        return false;
-    }
+        return failWith(into + " cannot be read");
+    if (!*sqlite)
+        return failWith(into + " is not a store (not an SQLite database); it is left as it is");
+    if (!holdsStore(into))
+        return failWith(into + " is no store (" + lastError() + "); it is left as it is");
     sqlite3 *source = nullptr;
     sqlite3 *dest = nullptr;
-    const bool ok = openFile(from, SQLITE_OPEN_READONLY, &source, &reason)
-        && openFile(into, SQLITE_OPEN_READWRITE, &dest, &reason) && copyPages(source, dest, &reason);
+    const bool ok = openFile(from, SQLITE_OPEN_READONLY, &source) && openFile(into, SQLITE_OPEN_READWRITE, &dest)
+        && copyPages(source, dest);
     sqlite3_close_v2(source);
     sqlite3_close_v2(dest);
-    if (!ok && error)
-        *error = reason;
     return ok;
 }
 

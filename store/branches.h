@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/error.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,7 +29,7 @@ struct TreeRead {
 // root without recursion, each item once, following only links that name a
 // record not yet reached: a broken file gives what can be reached, and says
 // what was not. nullopt (with the reason) when the file cannot be read.
-std::optional<TreeRead> readTree(const std::string &path, std::string *error);
+std::optional<TreeRead> readTree(const std::string &path);
 
 // A deleted branch: a record other than 0 and the root with KeyPar, KeyPrw
 // and KeyNxt all 0, as the delete command leaves the item it takes out, and
@@ -39,7 +41,7 @@ struct DeletedBranch {
 };
 
 // Every deleted branch of the store at path, by key.
-std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path, std::string *error);
+std::optional<std::vector<DeletedBranch>> deletedBranches(const std::string &path);
 
 enum class RestoreResult { Restored, Refused, Busy, Failed };
 
@@ -48,8 +50,8 @@ enum class RestoreResult { Restored, Refused, Busy, Failed };
 // the file holds all of it or none. Refused (and nothing written) for a key
 // that is in the tree, the root, record 0, or not the top of a deleted branch.
 // Busy when another program held the file for writing longer than the wait.
-// *message says why whenever the result is not Restored.
-RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::string *message);
+// lastError() says why whenever the result is not Restored.
+RestoreResult restoreBranch(const std::string &path, std::int32_t key);
 
 // Copies the store at from into a new file to, page by page through SQLite's
 // online backup: a consistent copy even while another program writes the
@@ -57,7 +59,7 @@ RestoreResult restoreBranch(const std::string &path, std::int32_t key, std::stri
 // owner's alone (0600), whatever the umask and the store's own mode. Refuses
 // an existing to, an empty path and a link to nothing; on failure leaves no
 // file there.
-bool backupStore(const std::string &from, const std::string &to, std::string *error);
+bool backupStore(const std::string &from, const std::string &to);
 
 // Writes the store at from over the existing store at into, through the same
 // online backup, in one transaction of into: a program that has into open
@@ -67,6 +69,6 @@ bool backupStore(const std::string &from, const std::string &to, std::string *er
 // database or holds no store. Waits some seconds for another program's
 // transaction, then gives up with the file unchanged. into keeps its owner
 // and mode. False, with the reason.
-bool replaceStore(const std::string &from, const std::string &into, std::string *error);
+bool replaceStore(const std::string &from, const std::string &into);
 
 } // namespace store

@@ -1,6 +1,7 @@
 #include "store/check.h"
 
 #include "store/connection.h"
+#include "store/error.h"
 #include "store/format.h"
 #include "store/sql.h"
 #include "store/statement.h"
@@ -89,7 +90,7 @@ class Checker {
 public:
     explicit Checker(LinkCheck &out) : m_out(out) {}
 
-    bool read(Connection &connection, std::string *error);
+    bool read(Connection &connection);
     void checkStructure();
 
 private:
@@ -109,14 +110,11 @@ private:
     std::vector<std::string> m_selection; // said last
 };
 
-bool Checker::read(Connection &connection, std::string *error)
+bool Checker::read(Connection &connection)
 {
     Statement stmt;
-    if (!stmt.prepare(connection.handle(), sql::kCheckRead)) {
-        if (error)
-            *error = stmt.error();
-        return false;
-    }
+    if (!stmt.prepare(connection.handle(), sql::kCheckRead))
+        return failWith(stmt.error());
     Value v;
     std::int32_t largest = -1;
     std::optional<std::string> selected;
@@ -124,11 +122,8 @@ bool Checker::read(Connection &connection, std::string *error)
         const auto step = stmt.step();
         if (step == Statement::Step::Done)
             break;
-        if (step == Statement::Step::Error) {
-            if (error)
-                *error = stmt.error();
-            return false;
-        }
+        if (step == Statement::Step::Error)
+            return failWith(stmt.error());
         stmt.columnInto(column(Field::KeyInd), v);
         const auto key = toKey(v);
         const std::string keyText = key ? std::to_string(*key) : toText(v).value_or("Null");
@@ -156,11 +151,8 @@ bool Checker::read(Connection &connection, std::string *error)
         if (*key > largest)
             largest = *key;
     }
-    if (m_records.size() >= kNone) {
-        if (error)
-            *error = "too many records to check";
-        return false;
-    }
+    if (m_records.size() >= kNone)
+        return failWith("too many records to check");
     // Keys run 0, 1, 2, ...; a few far-off ones must not make the array huge.
     const std::size_t keysUpTo = largest < 0 ? 0 : static_cast<std::size_t>(largest) + 1;
     m_index.reserveDense(std::min(keysUpTo, 2 * m_records.size() + 1024));
@@ -289,11 +281,11 @@ void Checker::checkStructure()
 
 } // namespace
 
-std::optional<LinkCheck> checkLinks(Connection &connection, std::string *error)
+std::optional<LinkCheck> checkLinks(Connection &connection)
 {
     LinkCheck out;
     Checker checker(out);
-    if (!checker.read(connection, error))
+    if (!checker.read(connection))
         return std::nullopt;
     checker.checkStructure();
     return out;
@@ -341,21 +333,21 @@ void surveySchema(Connection &connection, LinkCheck &check)
 
 } // namespace
 
-std::optional<LinkCheck> checkLinks(const std::string &path, std::string *error)
+std::optional<LinkCheck> checkLinks(const std::string &path)
 {
-    const auto connection = Connection::open(path, error, Connection::Access::Inspect);
+    const auto connection = Connection::open(path, Connection::Access::Inspect);
     if (!connection)
         return std::nullopt;
     LinkCheck planted;
     surveySchema(*connection, planted);
-    auto check = checkLinks(*connection, error);
+    auto check = checkLinks(*connection);
     if (!check && planted.clean())
         return std::nullopt;
     if (!check) {
         // Items made unreadable by what was planted (a view in their place):
         // the check names what it found rather than failing.
         check = LinkCheck{};
-        check->problems.push_back("the items cannot be read: " + (error ? *error : std::string()));
+        check->problems.push_back("the items cannot be read: " + lastError());
     }
     check->problems.insert(check->problems.begin(), planted.problems.begin(), planted.problems.end());
     check->notes = std::move(planted.notes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/error.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,14 +38,14 @@ struct LinkCheck {
 // non-zero value) and that every key is a 32-bit key held by one record.
 //
 // Reads TbTree once, in one statement, and writes nothing. nullopt (with the
-// reason in *error) when the table cannot be read; broken links are not
+// reason in lastError()) when the table cannot be read; broken links are not
 // errors but the result.
-std::optional<LinkCheck> checkLinks(Connection &connection, std::string *error);
+std::optional<LinkCheck> checkLinks(Connection &connection);
 
 // The same on the store at path, opened read-only: the file is never created
 // or written. Also names what the file holds that a store has not: a trigger
 // or a view is a broken rule (a store runs no code, and the program does not
 // open a store whose tables have triggers); another table or index is a note.
-std::optional<LinkCheck> checkLinks(const std::string &path, std::string *error);
+std::optional<LinkCheck> checkLinks(const std::string &path);
 
 } // namespace store

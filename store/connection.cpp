@@ -1,5 +1,6 @@
 #include "store/connection.h"
 
+#include "store/error.h"
 #include "store/sql.h"
 #include "store/statement.h"
 
@@ -58,7 +59,7 @@ bool hasJournal(const std::string &path)
 // Rolls back a journal a crash left, the way SQLite does for any connection
 // that may write: a read/write connection's first read. False, with the
 // reason, when the folder or the file refuses it.
-bool recoverJournal(const std::string &path, std::string *error)
+bool recoverJournal(const std::string &path)
 {
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -69,14 +70,11 @@ bool recoverJournal(const std::string &path, std::string *error)
     sqlite3_close_v2(db);
     if (rc == SQLITE_OK || (rc & 0xFF) == SQLITE_NOTADB)
         return true; // rolled back, or no journal of a database after all
-    if (error) {
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        *error = "the store needs recovery: a program ended in the middle of a change and left \"" + path
-            + "-journal\", which only a program that may write the folder \"" + folder
-            + "\" can undo; open the store once with BranchKeeper, or run this command, as a user who may write "
-              "there (keep the journal beside the store until then)";
-    }
-    return false;
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return failWith("the store needs recovery: a program ended in the middle of a change and left \"" + path
+                    + "-journal\", which only a program that may write the folder \"" + folder
+                    + "\" can undo; open the store once with BranchKeeper, or run this command, as a user who may "
+                      "write there (keep the journal beside the store until then)");
 }
 
 // The triggers on TbTree or tbCmd, as "trigger X on T"; empty for none or
@@ -106,26 +104,23 @@ int onProgress(void *connection)
 
 } // namespace
 
-std::shared_ptr<Connection> Connection::open(const std::string &path, std::string *error, Access access)
+std::shared_ptr<Connection> Connection::open(const std::string &path, Access access)
 {
     if (path.empty()) {
         // SQLite would open a private scratch database for it.
-        if (error)
-            *error = "an empty path names no file";
+        failWith("an empty path names no file");
         return nullptr;
     }
-    if (access != Access::ReadWrite && hasJournal(path) && !recoverJournal(path, error))
+    if (access != Access::ReadWrite && hasJournal(path) && !recoverJournal(path))
         return nullptr;
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: the program works on an existing store only.
     const int mode = access == Access::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     const int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK || !configure(db)) {
-        if (error) {
-            *error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-            if (rc == SQLITE_CANTOPEN)
-                *error = "the file does not exist or cannot be opened";
-        }
+        failWith(rc == SQLITE_CANTOPEN ? "the file does not exist or cannot be opened"
+                 : db                  ? sqlite3_errmsg(db)
+                                       : sqlite3_errstr(rc));
         sqlite3_close_v2(db);
         return nullptr;
     }
@@ -135,11 +130,9 @@ std::shared_ptr<Connection> Connection::open(const std::string &path, std::strin
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     if (access != Access::Inspect) {
         if (const auto planted = triggersOnTables(db); !planted.empty()) {
-            if (error) {
-                *error = "it has " + planted.front()
-                    + ", and a store runs no code of its own (\"branchkeeper-store check\" lists what it has "
-                      "that a store does not)";
-            }
+            failWith("it has " + planted.front()
+                     + ", and a store runs no code of its own (\"branchkeeper-store check\" lists what it has "
+                       "that a store does not)");
             sqlite3_close_v2(db);
             return nullptr;
         }
@@ -183,24 +176,23 @@ bool Connection::isReadOnly() const
     return sqlite3_db_readonly(m_db, "main") == 1;
 }
 
-Connection::Writability Connection::probeWrite(std::string *reason)
+Connection::Writability Connection::probeWrite()
 {
     if (!m_db || inTransaction())
         return Writability::Unknown;
     if (isReadOnly()) {
-        if (reason)
-            *reason = "read-only for this user or on this disk";
+        m_error = "read-only for this user or on this disk";
         return Writability::ReadOnly;
     }
     sqlite3_busy_timeout(m_db, 0);
     int rc = sqlite3_exec(m_db, sql::kBeginImmediate, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
         rc = sqlite3_exec(m_db, sql::kProbeWrite, nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK && reason)
-            *reason = sqlite3_errmsg(m_db);
+        if (rc != SQLITE_OK)
+            m_error = sqlite3_errmsg(m_db);
         sqlite3_exec(m_db, sql::kRollback, nullptr, nullptr, nullptr);
-    } else if (reason) {
-        *reason = sqlite3_errmsg(m_db);
+    } else {
+        m_error = sqlite3_errmsg(m_db);
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     if (rc == SQLITE_READONLY_DIRECTORY)
@@ -213,8 +205,7 @@ Connection::Writability Connection::probeWrite(std::string *reason)
         return Writability::ReadOnly;
     case SQLITE_CANTOPEN:
         // The journal beside the file could not be made.
-        if (reason)
-            *reason = "the journal cannot be created in the store's folder";
+        m_error = "the journal cannot be created in the store's folder";
         return Writability::ReadOnly;
     default:
         return Writability::Unknown;

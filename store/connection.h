@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/error.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,9 +25,9 @@ public:
     enum class Access { ReadWrite, ReadOnly, Inspect };
 
     // Opens an existing file, for reading and writing unless access says
-    // otherwise. Never creates the file: a missing file is an error (reported
-    // in *error). Opening succeeds even for a file that is not a database; the
-    // first statement finds that out.
+    // otherwise. Never creates the file: a missing file is an error (the
+    // reason in store::lastError()). Opening succeeds even for a file that is
+    // not a database; the first statement finds that out.
     //
     // Every connection is defensive: the file cannot run code in it (its
     // triggers and views do not run, its schema is not trusted with functions,
@@ -33,8 +35,7 @@ public:
     // refused, but for Inspect. A journal a crash left beside the file is
     // rolled back first, as SQLite does for a writer; where that cannot be
     // done, a reader is refused with the reason and what to do.
-    static std::shared_ptr<Connection> open(const std::string &path, std::string *error,
-                                            Access access = Access::ReadWrite);
+    static std::shared_ptr<Connection> open(const std::string &path, Access access = Access::ReadWrite);
 
     // Durability: rollback journal (the main file alone always holds every
     // finished change, so it can be copied on its own) and a full sync on
@@ -54,8 +55,8 @@ public:
     // file stays byte for byte as it was. ReadOnly when the file or the
     // journal's folder refuses it; Unknown when something else stops the try
     // (another program holds the lock, a full disk), or inside a
-    // transaction. Waits for no lock. *reason says why it cannot write.
-    Writability probeWrite(std::string *reason);
+    // transaction. Waits for no lock. lastError() says why it cannot write.
+    Writability probeWrite();
     bool inTransaction() const;
     // Rows inserted, changed or deleted through this connection so far.
     std::int64_t changeCount() const;

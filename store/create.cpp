@@ -1,5 +1,6 @@
 #include "store/create.h"
 
+#include "store/error.h"
 #include "store/format.h"
 #include "store/sql.h"
 #include "store/statement.h"
@@ -23,80 +24,61 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool refuse(std::string *error, std::string why)
-{
-    if (error)
-        *error = std::move(why);
-    return false;
-}
-
-bool exec(sqlite3 *db, const char *sql, std::string *error)
+bool exec(sqlite3 *db, const char *sql)
 {
     char *message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
-    if (error)
-        *error = message ? message : sqlite3_errmsg(db);
+    failWith(message ? message : sqlite3_errmsg(db));
     sqlite3_free(message);
     return false;
 }
 
-bool prepare(sqlite3 *db, Statement &stmt, std::string_view sql, std::string *error)
+bool prepare(sqlite3 *db, Statement &stmt, std::string_view sql)
 {
-    if (stmt.prepare(db, sql))
-        return true;
-    if (error)
-        *error = stmt.error();
-    return false;
+    return stmt.prepare(db, sql) || failWith(stmt.error());
 }
 
-bool run(Statement &stmt, std::string *error)
+bool run(Statement &stmt)
 {
-    if (stmt.run())
-        return true;
-    if (error)
-        *error = stmt.error();
-    return false;
+    return stmt.run() || failWith(stmt.error());
 }
 
-bool fill(sqlite3 *db, std::span<const CommandRowText> commands, std::string *error)
+bool fill(sqlite3 *db, std::span<const CommandRowText> commands)
 {
-    if (!exec(db, sql::kJournalDelete, error) || !exec(db, sql::kBegin, error) || !exec(db, kSchemaSql, error))
+    if (!exec(db, sql::kJournalDelete) || !exec(db, sql::kBegin) || !exec(db, kSchemaSql))
         return false;
     // Record 0 (no item) and the root, without children.
     Statement insertKey;
-    if (!prepare(db, insertKey, sql::kInsertKey, error))
+    if (!prepare(db, insertKey, sql::kInsertKey))
         return false;
     for (const std::int64_t key : {std::int64_t{0}, std::int64_t{kRootKey}}) {
         insertKey.bind(1, Value(key));
-        if (!run(insertKey, error))
+        if (!run(insertKey))
             return false;
     }
     Statement insertCommand;
-    if (!prepare(db, insertCommand, sql::kInsertCommand, error))
+    if (!prepare(db, insertCommand, sql::kInsertCommand))
         return false;
     for (const auto &row : commands) {
         insertCommand.bind(1, Value(row.picture));
         insertCommand.bind(2, Value(row.about));
-        if (!run(insertCommand, error))
+        if (!run(insertCommand))
             return false;
     }
-    return exec(db, sql::kCommit, error);
+    return exec(db, sql::kCommit);
 }
 
 } // namespace
 
-bool createStore(const std::string &path, std::span<const CommandRowText> commands, std::string *error)
+bool createStore(const std::string &path, std::span<const CommandRowText> commands)
 {
-    if (!checkTargetPath(path, false, error) || !createPrivateFile(path, error))
+    if (!checkTargetPath(path, false) || !createPrivateFile(path))
         return false;
     sqlite3 *db = nullptr;
     // The file just made and no other: a link put in its place is refused.
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
-    bool ok = rc == SQLITE_OK;
-    if (!ok && error)
-        *error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    ok = ok && fill(db, commands, error);
+    const bool ok = (rc == SQLITE_OK || failWith(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))) && fill(db, commands);
     sqlite3_close_v2(db);
     std::error_code ec;
     if (!ok)
@@ -104,34 +86,34 @@ bool createStore(const std::string &path, std::span<const CommandRowText> comman
     return ok;
 }
 
-bool checkTargetPath(const std::string &path, bool replace, std::string *error)
+bool checkTargetPath(const std::string &path, bool replace)
 {
     if (path.empty())
-        return refuse(error, "an empty path names no file");
+        return failWith("an empty path names no file");
     std::error_code ec;
     const fs::file_status self = fs::symlink_status(path, ec);
     if (!fs::exists(self))
         return true; // nothing there, or a folder that cannot be read: the write says why
     const fs::file_status target = fs::status(path, ec);
     if (fs::is_symlink(self) && !fs::exists(target))
-        return refuse(error, path + " is a symbolic link to nothing (" + fs::read_symlink(path, ec).string()
+        return failWith(path + " is a symbolic link to nothing (" + fs::read_symlink(path, ec).string()
                                  + "); name the file itself");
     if (fs::is_directory(target))
-        return refuse(error, path + " is a folder");
+        return failWith(path + " is a folder");
     if (!fs::is_regular_file(target))
-        return refuse(error, path + " is no ordinary file"); // a device or a pipe: nothing to put in place
+        return failWith(path + " is no ordinary file"); // a device or a pipe: nothing to put in place
     if (!replace)
-        return refuse(error, "a file named " + path + " is already there");
+        return failWith("a file named " + path + " is already there");
     return true;
 }
 
-bool createPrivateFile(const std::string &path, std::string *error)
+bool createPrivateFile(const std::string &path)
 {
     constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
     // O_EXCL: never a file that is there, nor the target of a link in its place.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
     if (fd < 0)
-        return refuse(error, std::generic_category().message(errno));
+        return failWith(std::generic_category().message(errno));
     // A umask can take bits away, and SQLite must still open the file for
     // writing: exactly 0600, set before any data goes in.
     const bool modeSet = ::fchmod(fd, kOwnerOnly) == 0;
@@ -141,7 +123,7 @@ bool createPrivateFile(const std::string &path, std::string *error)
         return true;
     std::error_code ec;
     fs::remove(path, ec);
-    return refuse(error, std::generic_category().message(why));
+    return failWith(std::generic_category().message(why));
 }
 
 std::optional<bool> isSqliteFile(const std::string &path)

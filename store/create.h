@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/error.h"
 #include "store/sql.h" // kSchemaSql
 
 #include <optional>
@@ -19,18 +20,19 @@ struct CommandRowText {
 // The file is its owner's alone (0600) from its first byte, whatever the
 // umask. Refuses what checkTargetPath refuses without replace. All or
 // nothing: on failure no file is left behind.
-bool createStore(const std::string &path, std::span<const CommandRowText> commands, std::string *error);
+bool createStore(const std::string &path, std::span<const CommandRowText> commands);
 
 // Whether path may name a file a command is about to write: not empty, not a
 // symbolic link that leads nowhere (opening it would make the link's target,
 // a file the user never named), and nothing there at all unless replace, and
-// then an ordinary file (no folder, device or pipe). False, with the reason.
-bool checkTargetPath(const std::string &path, bool replace, std::string *error);
+// then an ordinary file (no folder, device or pipe). False, with the reason
+// in lastError(), as for every function here.
+bool checkTargetPath(const std::string &path, bool replace);
 
 // Makes the empty file path, readable and writable by its owner alone
 // whatever the umask, so that nobody else can open it before data goes in.
 // Refuses anything already at path, a symbolic link included.
-bool createPrivateFile(const std::string &path, std::string *error);
+bool createPrivateFile(const std::string &path);
 
 // Whether the file at path (a symbolic link followed) begins with the header
 // of an SQLite database, of any program; nullopt when it cannot be read.

@@ -35,10 +35,9 @@ OpenReport OpenBase(const std::string &directory)
         report.problems.push_back("no such file");
         return report;
     }
-    std::string error;
-    const auto cnBase = store::Connection::open(report.path, &error);
+    const auto cnBase = store::Connection::open(report.path);
     if (!cnBase) {
-        report.problems.push_back(error);
+        report.problems.push_back(store::lastError());
         return report;
     }
     const bool treeOpen = rsTree.open(cnBase);
@@ -59,7 +58,7 @@ bool ReopenForWriting()
     const store::Connection *current = rsTree.connection();
     if (!current || !current->isReadOnly())
         return false;
-    const auto fresh = store::Connection::open(current->path(), nullptr);
+    const auto fresh = store::Connection::open(current->path());
     if (!fresh || fresh->isReadOnly())
         return false;
     store::TreeCursor tree;

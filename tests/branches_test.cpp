@@ -37,8 +37,8 @@ TEST(DeletedBranches, AreTheUnlinkedTopsWithWhatIsBelowThem)
 {
     TestStore ts;
     deletedTwice(ts);
-    std::string error;
-    const auto branches = store::deletedBranches(ts.path(), &error);
+    const std::string &error = store::lastError();
+    const auto branches = store::deletedBranches(ts.path());
     ASSERT_TRUE(branches) << error;
     ASSERT_EQ(branches->size(), 2u);
     EXPECT_EQ((*branches)[0].key, 3);
@@ -52,9 +52,9 @@ TEST(DeletedBranches, ComeBackLastUnderTheRootWithTheirSubtrees)
 {
     TestStore ts;
     deletedTwice(ts);
-    std::string message;
-    ASSERT_EQ(store::restoreBranch(ts.path(), 6, &message), store::RestoreResult::Restored) << message;
-    ASSERT_EQ(store::restoreBranch(ts.path(), 3, &message), store::RestoreResult::Restored) << message;
+    const std::string &message = store::lastError();
+    ASSERT_EQ(store::restoreBranch(ts.path(), 6), store::RestoreResult::Restored) << message;
+    ASSERT_EQ(store::restoreBranch(ts.path(), 3), store::RestoreResult::Restored) << message;
     EXPECT_EQ(testing_support::outline(ts), (std::vector<std::string>{"2@1", "5@2", "4@1", "6@1", "8@2", "3@1", "7@2"}));
     const auto check = testing_support::checkTree(ts);
     EXPECT_TRUE(check.ok()) << check.report();
@@ -69,7 +69,7 @@ TEST(DeletedBranches, ComeBackUnderARootWithoutChildren)
     modTree::UnlinkItem(modBase::rsTree, 2);
     modBase::rsTree.close();
     modBase::rsCmd.close();
-    ASSERT_EQ(store::restoreBranch(ts.path(), 2, nullptr), store::RestoreResult::Restored);
+    ASSERT_EQ(store::restoreBranch(ts.path(), 2), store::RestoreResult::Restored);
     EXPECT_EQ(testing_support::outline(ts), (std::vector<std::string>{"2@1"}));
     EXPECT_TRUE(testing_support::checkTree(ts).ok());
 }
@@ -86,8 +86,8 @@ TEST_P(RestoreRefuses, AndWritesNothing)
     TestStore ts;
     deletedTwice(ts);
     const auto before = ts.dump();
-    std::string message;
-    EXPECT_EQ(store::restoreBranch(ts.path(), GetParam().key, &message), store::RestoreResult::Refused);
+    const std::string &message = store::lastError();
+    EXPECT_EQ(store::restoreBranch(ts.path(), GetParam().key), store::RestoreResult::Refused);
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(ts.dump(), before);
 }
@@ -108,13 +108,13 @@ TEST(DeletedBranches, RestoreOnABusyStoreSaysSoAndWritesNothing)
     sqlite3 *writer = nullptr;
     sqlite3_open_v2(ts.path().c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr);
     ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    std::string message;
-    EXPECT_EQ(store::restoreBranch(ts.path(), 3, &message), store::RestoreResult::Busy);
+    const std::string &message = store::lastError();
+    EXPECT_EQ(store::restoreBranch(ts.path(), 3), store::RestoreResult::Busy);
     EXPECT_NE(message.find("busy"), std::string::npos) << message;
     sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(writer);
     EXPECT_EQ(ts.dump(), before);
-    EXPECT_EQ(store::restoreBranch(ts.path(), 3, &message), store::RestoreResult::Restored) << message;
+    EXPECT_EQ(store::restoreBranch(ts.path(), 3), store::RestoreResult::Restored) << message;
 }
 
 // The copy holds what was committed when it was taken, never another
@@ -128,8 +128,8 @@ TEST(Backup, CopiesWhatIsCommittedWhileAnotherProgramWrites)
     sqlite3_exec(writer, "BEGIN IMMEDIATE; UPDATE TbTree SET KeyTxt = 'in progress' WHERE KeyInd = 2", nullptr,
                  nullptr, nullptr);
     const std::string copy = ts.directory() + "/copy.mdb";
-    std::string error;
-    EXPECT_TRUE(store::backupStore(ts.path(), copy, &error)) << error;
+    const std::string &error = store::lastError();
+    EXPECT_TRUE(store::backupStore(ts.path(), copy)) << error;
     sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(writer);
 
@@ -151,11 +151,11 @@ TEST(Backup, NeverWritesOverAFileAndLeavesNoneWhenItFails)
 {
     TestStore ts;
     ts.create({{1, 0}});
-    std::string error;
-    EXPECT_FALSE(store::backupStore(ts.path(), ts.path(), &error));
+    const std::string &error = store::lastError();
+    EXPECT_FALSE(store::backupStore(ts.path(), ts.path()));
     EXPECT_NE(error.find("already there"), std::string::npos);
     const std::string copy = ts.directory() + "/copy.mdb";
-    EXPECT_FALSE(store::backupStore(ts.directory() + "/missing.mdb", copy, &error));
+    EXPECT_FALSE(store::backupStore(ts.directory() + "/missing.mdb", copy));
     EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
@@ -165,8 +165,8 @@ TEST(ReadTree, WalksInDisplayOrderAndSaysWhatItCouldNotFollow)
 {
     TestStore ts;
     ts.create({{1, 0}, {2, 1, true, "two"}, {4, 2, false, "four", true}, {3, 1, false, "three"}, {5, 3}});
-    std::string error;
-    auto tree = store::readTree(ts.path(), &error);
+    const std::string &error = store::lastError();
+    auto tree = store::readTree(ts.path());
     ASSERT_TRUE(tree) << error;
     std::vector<std::string> shown;
     for (const auto &item : tree->items)
@@ -176,7 +176,7 @@ TEST(ReadTree, WalksInDisplayOrderAndSaysWhatItCouldNotFollow)
     EXPECT_TRUE(tree->skipped.empty());
 
     ts.exec("UPDATE TbTree SET KeyNxt = 2 WHERE KeyInd = 3; UPDATE TbTree SET KeyChi = 99 WHERE KeyInd = 4");
-    tree = store::readTree(ts.path(), &error);
+    tree = store::readTree(ts.path());
     ASSERT_TRUE(tree);
     EXPECT_EQ(tree->items.size(), 5u) << "each item once";
     EXPECT_EQ(tree->skipped, (std::vector<std::string>{"item 4: KeyChi 99 names no record, not followed",

@@ -28,8 +28,8 @@ const std::vector<Item> kTree = {
 
 store::LinkCheck check(TestStore &ts)
 {
-    std::string error;
-    const auto result = store::checkLinks(ts.path(), &error);
+    const std::string &error = store::lastError();
+    const auto result = store::checkLinks(ts.path());
     EXPECT_TRUE(result) << error;
     return result.value_or(store::LinkCheck{});
 }
@@ -202,8 +202,8 @@ TEST(LinkCheckerWalk, ChainsOfAHundredThousandAreOrdinaryTrees)
 TEST(LinkCheckerFiles, NoFileIsAnErrorAndNoFileIsMade)
 {
     TestStore ts;
-    std::string error;
-    EXPECT_FALSE(store::checkLinks(ts.path(), &error));
+    const std::string &error = store::lastError();
+    EXPECT_FALSE(store::checkLinks(ts.path()));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(QDir(ts.qDirectory()).isEmpty());
 }
@@ -228,8 +228,8 @@ TEST(LinkCheckerFiles, UnreadableStoresAreErrorsAndStayAsTheyWere)
         TestStore ts;
         c.make(ts);
         const std::string before = ts.bytes();
-        std::string error;
-        EXPECT_FALSE(store::checkLinks(ts.path(), &error));
+        const std::string &error = store::lastError();
+        EXPECT_FALSE(store::checkLinks(ts.path()));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_EQ(ts.bytes(), before);
         EXPECT_EQ(QDir(ts.qDirectory()).entryList(QDir::Files), QStringList{"dbPro.mdb"});
@@ -267,9 +267,9 @@ TEST(PlantedStore, IsRefusedAndTheCheckerNamesWhatWasPlanted)
         TestStore ts;
         ts.create(kTree, {{"a.bmp", "A"}});
         ts.exec(c.sql);
-        std::string error;
-        EXPECT_EQ(store::Connection::open(ts.path(), &error) != nullptr, c.opens) << error;
-        EXPECT_EQ(store::Connection::open(ts.path(), &error, store::Connection::Access::ReadOnly) != nullptr, c.opens);
+        const std::string &error = store::lastError();
+        EXPECT_EQ(store::Connection::open(ts.path()) != nullptr, c.opens) << error;
+        EXPECT_EQ(store::Connection::open(ts.path(), store::Connection::Access::ReadOnly) != nullptr, c.opens);
         const store::LinkCheck found = check(ts);
         ASSERT_EQ(found.problems.size(), c.problems.size()) << ::testing::PrintToString(found.problems);
         for (std::size_t i = 0; i < c.problems.size(); ++i)

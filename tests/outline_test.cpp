@@ -63,8 +63,8 @@ Lines filesIn(const QTemporaryDir &dir)
 // "~" and Null read as empty, and the expanded state when wanted.
 Lines shown(const std::string &path, bool withStates)
 {
-    std::string error;
-    const auto tree = store::readTree(path, &error);
+    const std::string &error = store::lastError();
+    const auto tree = store::readTree(path);
     EXPECT_TRUE(tree) << error;
     Lines lines;
     for (const auto &item : tree ? tree->items : std::vector<store::TreeItem>{}) {
@@ -181,8 +181,8 @@ TEST_P(OutlineRoundTrip, ExportImportExportGivesTheSameFileAndTheSameTree)
     }
     // Linked as the program links, keyed in display order, nothing selected,
     // no text left empty.
-    const auto check = store::checkLinks(imported.path(), &error);
-    ASSERT_TRUE(check) << error;
+    const auto check = store::checkLinks(imported.path());
+    ASSERT_TRUE(check) << store::lastError();
     EXPECT_EQ(check->problems, Lines{});
     for (std::size_t i = 0; i < check->reachable.size(); ++i)
         EXPECT_EQ(check->reachable[i], static_cast<std::int32_t>(i + 1));
@@ -541,9 +541,9 @@ TEST(OutlineTool, ImportIntoAStoreInUseReachesTheProgramsConnection)
     const fs::path in = fs::path(ts.directory()) / "in.txt";
     writeFile(in, "one\n\ttwo\n");
     std::string error;
-    const auto connection = store::Connection::open(ts.path(), &error);
+    const auto connection = store::Connection::open(ts.path());
     store::TreeCursor cursor;
-    ASSERT_TRUE(connection && cursor.open(connection)) << error << cursor.lastError();
+    ASSERT_TRUE(connection && cursor.open(connection)) << store::lastError() << cursor.lastError();
     ASSERT_TRUE(cursor.positionOn(2));
     const auto version = connection->outsideVersion();
     ASSERT_EQ(runTool({"import", q(in), q(ts.path()), "--force"}, &error), 0) << error;

@@ -97,8 +97,8 @@ FileState readFile(const std::string &path)
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);
-    const auto links = store::checkLinks(path, &error);
-    state.linkProblems = links ? links->problems : std::vector<std::string>{"cannot check: " + error};
+    const auto links = store::checkLinks(path);
+    state.linkProblems = links ? links->problems : std::vector<std::string>{"cannot check: " + store::lastError()};
     return state;
 }
 

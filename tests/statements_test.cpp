@@ -47,8 +47,8 @@ protected:
     void SetUp() override
     {
         const store::CommandRowText command{"pict.bmp", "About"};
-        std::string error;
-        ASSERT_TRUE(store::createStore(ts.path(), std::span(&command, 1), &error)) << error;
+        const std::string &error = store::lastError();
+        ASSERT_TRUE(store::createStore(ts.path(), std::span(&command, 1))) << error;
         ASSERT_EQ(sqlite3_open_v2(ts.path().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     }
     void TearDown() override { sqlite3_close_v2(db); }

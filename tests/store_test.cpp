@@ -44,8 +44,8 @@ void createWithGaps(TestStore &ts)
 
 void openOn(TestStore &ts, std::shared_ptr<Connection> &cn, TreeCursor &cur)
 {
-    std::string error;
-    cn = Connection::open(ts.path(), &error);
+    const std::string &error = store::lastError();
+    cn = Connection::open(ts.path());
     ASSERT_TRUE(cn) << error;
     ASSERT_TRUE(cur.open(cn)) << cur.lastError();
 }
@@ -215,8 +215,8 @@ TEST(ConnectionTest, AJournalACrashLeftIsRolledBackBeforeAnyoneReads)
         testing_support::FaultyDisk disk;
         if (folderRefuses)
             disk.set(testing_support::FaultyDisk::Fault::NoJournal);
-        std::string error;
-        const auto reader = Connection::open(crashed.path(), &error, Connection::Access::ReadOnly);
+        const std::string &error = store::lastError();
+        const auto reader = Connection::open(crashed.path(), Connection::Access::ReadOnly);
         EXPECT_EQ(reader == nullptr, folderRefuses);
         if (folderRefuses) {
             EXPECT_NE(error.find("needs recovery"), std::string::npos) << error;
@@ -239,10 +239,10 @@ TEST(ConnectionTest, AReaderStopsAStatementThatWouldNeverEnd)
     TestStore ts;
     ts.create({{1, 0}});
     const char *endless = "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT count(*) FROM n";
-    const auto reader = Connection::open(ts.path(), nullptr, Connection::Access::ReadOnly);
+    const auto reader = Connection::open(ts.path(), Connection::Access::ReadOnly);
     ASSERT_TRUE(reader);
     EXPECT_EQ(sqlite3_exec(reader->handle(), endless, nullptr, nullptr, nullptr), SQLITE_INTERRUPT);
-    const auto writer = Connection::open(ts.path(), nullptr);
+    const auto writer = Connection::open(ts.path());
     ASSERT_TRUE(writer);
     EXPECT_EQ(sqlite3_exec(writer->handle(), "SELECT count(*) FROM (WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
                                              "SELECT x + 1 FROM n LIMIT 3000000) SELECT x FROM n)",
@@ -814,8 +814,8 @@ class CommandCursorTest : public ::testing::Test {
 protected:
     void openCommands()
     {
-        std::string error;
-        cn = Connection::open(ts.path(), &error);
+        const std::string &error = store::lastError();
+        cn = Connection::open(ts.path());
         ASSERT_TRUE(cn) << error;
         ASSERT_TRUE(cmd.open(cn)) << cmd.lastError();
     }

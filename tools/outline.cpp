@@ -90,10 +90,9 @@ bool fillStore(const std::string &file, std::span<const Item> items, std::string
         last.push_back(i);
     }
 
-    std::string openError;
-    const auto connection = store::Connection::open(file, &openError);
+    const auto connection = store::Connection::open(file);
     if (!connection)
-        return fail(error, openError);
+        return fail(error, store::lastError());
     store::Statement insert, rootChild;
     if (!connection->setDurable() || !insert.prepare(connection->handle(), kInsertWholeItem)
         || !rootChild.prepare(connection->handle(), store::sql::update(std::array{Field::KeyChi})))
@@ -127,10 +126,9 @@ bool fillStore(const std::string &file, std::span<const Item> items, std::string
     if (!scope.commit())
         return fail(error, connection->lastError());
 
-    std::string checkError;
-    const auto check = store::checkLinks(*connection, &checkError);
+    const auto check = store::checkLinks(*connection);
     if (!check)
-        return fail(error, checkError);
+        return fail(error, store::lastError());
     if (!check->clean())
         return fail(error, "the new store fails its link check: " + check->problems.front());
     return true;
@@ -156,8 +154,8 @@ std::string systemError(int code)
 bool checkTarget(const std::string &path, bool replace, std::string *error)
 {
     std::error_code ec;
-    if (!store::checkTargetPath(path, true, error))
-        return false;
+    if (!store::checkTargetPath(path, true))
+        return fail(error, store::lastError());
     if (!replace && fs::exists(path, ec))
         return fail(error, path + " is already there (--force replaces it)");
     return true;
@@ -278,11 +276,10 @@ bool writeOver(const std::string &built, const std::string &storePath, const std
     const mode_t mode = writtenMode(storePath, inPath);
     if (mode != (was & 0777) && ::chmod(storePath.c_str(), mode) != 0)
         return fail(error, "cannot narrow the mode of " + storePath + " (" + systemError(errno) + ")");
-    std::string why;
-    if (store::replaceStore(built, storePath, &why))
+    if (store::replaceStore(built, storePath))
         return true;
     ::chmod(storePath.c_str(), was);
-    return fail(error, why);
+    return fail(error, store::lastError());
 }
 
 // ---------------------------------------------------------------- the commands' arguments
@@ -429,10 +426,9 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
         return fail(error, outPath + " is the store itself");
     if (!mayExportOver(outPath, error))
         return false;
-    std::string readError;
-    auto tree = store::readTree(storePath, &readError);
+    auto tree = store::readTree(storePath);
     if (!tree)
-        return fail(error, "the store cannot be read (" + readError + ")");
+        return fail(error, "the store cannot be read (" + store::lastError() + ")");
     std::vector<std::string> said = tree->skipped;
     std::vector<Item> items;
     items.reserve(tree->items.size());
@@ -495,7 +491,8 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
         return fail(error, "cannot write in " + folder.string() + " (" + reason(aside.errorString()) + ")");
     const std::string built = aside.filePath(QStringLiteral("store")).toStdString();
     std::string writeError;
-    if (!store::createStore(built, commands, &writeError) || !fillStore(built, *items, &writeError))
+    if (!(store::createStore(built, commands) || fail(&writeError, store::lastError()))
+        || !fillStore(built, *items, &writeError))
         return fail(error, "the new store cannot be written (" + writeError + ")");
     return writingOver ? writeOver(built, storePath, inPath, error) : placeFile(built, target, false, error);
 }

@@ -85,11 +85,10 @@ constexpr std::int32_t kSampleSelected = 8;
 
 bool writeSample(const std::string &path, std::string *error)
 {
-    std::string openError;
-    auto connection = store::Connection::open(path, &openError);
+    auto connection = store::Connection::open(path);
     store::TreeCursor cursor;
     if (!connection || !cursor.open(connection)) {
-        *error = connection ? cursor.lastError() : openError;
+        *error = connection ? cursor.lastError() : store::lastError();
         return false;
     }
     std::map<std::int32_t, std::vector<std::int32_t>> children;
@@ -130,10 +129,9 @@ bool writeSample(const std::string &path, std::string *error)
 
 int check(const char *path)
 {
-    std::string error;
-    const auto result = store::checkLinks(path, &error);
+    const auto result = store::checkLinks(path);
     if (!result) {
-        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, store::lastError().c_str());
         return 2;
     }
     for (const auto &line : result->problems)
@@ -148,11 +146,11 @@ int create(const char *path, bool sample)
     std::vector<store::CommandRowText> rows;
     for (const auto &command : modTree::Commands())
         rows.push_back({command.picture, command.about});
-    std::string error;
-    if (!store::createStore(path, rows, &error)) {
-        std::fprintf(stderr, "branchkeeper-store: cannot create %s: %s\n", path, error.c_str());
+    if (!store::createStore(path, rows)) {
+        std::fprintf(stderr, "branchkeeper-store: cannot create %s: %s\n", path, store::lastError().c_str());
         return 1;
     }
+    std::string error;
     if (sample && !writeSample(path, &error)) {
         std::remove(path);
         std::fprintf(stderr, "branchkeeper-store: cannot fill %s: %s\n", path, error.c_str());
@@ -171,10 +169,9 @@ std::string oneLine(const std::optional<std::string> &text)
 
 int dump(const char *path)
 {
-    std::string error;
-    const auto tree = store::readTree(path, &error);
+    const auto tree = store::readTree(path);
     if (!tree) {
-        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, store::lastError().c_str());
         return 2;
     }
     for (const auto &item : tree->items) {
@@ -200,10 +197,9 @@ int dump(const char *path)
 
 int deleted(const char *path)
 {
-    std::string error;
-    const auto branches = store::deletedBranches(path, &error);
+    const auto branches = store::deletedBranches(path);
     if (!branches) {
-        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, error.c_str());
+        std::fprintf(stderr, "branchkeeper-store: cannot read %s: %s\n", path, store::lastError().c_str());
         return 2;
     }
     for (const auto &branch : *branches)
@@ -219,8 +215,8 @@ int restore(const char *path, const std::string &keyText)
         std::fprintf(stderr, "branchkeeper-store: %s is no item key\n", keyText.c_str());
         return 2;
     }
-    std::string message;
-    switch (store::restoreBranch(path, *key, &message)) {
+    const std::string &message = store::lastError();
+    switch (store::restoreBranch(path, *key)) {
     case store::RestoreResult::Restored:
         return 0;
     case store::RestoreResult::Busy:
@@ -236,10 +232,9 @@ int restore(const char *path, const std::string &keyText)
 
 int backup(const char *from, const char *to)
 {
-    std::string error;
-    if (store::backupStore(from, to, &error))
+    if (store::backupStore(from, to))
         return 0;
-    std::fprintf(stderr, "branchkeeper-store: cannot copy %s to %s: %s\n", from, to, error.c_str());
+    std::fprintf(stderr, "branchkeeper-store: cannot copy %s to %s: %s\n", from, to, store::lastError().c_str());
     return 1;
 }
 

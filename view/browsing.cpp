@@ -42,8 +42,7 @@ bool CheckWritable(const char *lostAction)
     if (g_browsing)
         modBase::ReopenForWriting(); // the file may have been made writable since
     store::Connection *connection = rsTree.connection();
-    std::string reason;
-    const auto writability = connection->probeWrite(&reason);
+    const auto writability = connection->probeWrite();
     using W = store::Connection::Writability;
     if (writability == W::Unknown || (writability == W::ReadOnly) == g_browsing)
         return false;
@@ -53,7 +52,7 @@ bool CheckWritable(const char *lostAction)
         std::fprintf(stderr,
                      "branchkeeper: %sthe store \"%s\" cannot be written (%s); browsing it without changes, F5 "
                      "checks again\n",
-                     lost.c_str(), path.c_str(), reason.c_str());
+                     lost.c_str(), path.c_str(), connection->lastError().c_str());
     } else {
         std::fprintf(stderr, "branchkeeper: the store \"%s\" can be written again\n", path.c_str());
     }

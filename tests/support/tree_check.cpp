@@ -55,8 +55,8 @@ std::string TreeCheck::report() const
 TreeCheck checkTree(TestStore &store)
 {
     TreeCheck check;
-    std::string error;
-    const auto result = store::checkLinks(store.path(), &error);
+    const std::string &error = store::lastError();
+    const auto result = store::checkLinks(store.path());
     if (!result) {
         check.problems.push_back("cannot read the store: " + error);
         return check;
