@@ -19,6 +19,27 @@ bool write(store::TreeCursor &tree, Field f, std::int32_t key)
     return tree.update(f, std::int64_t{key});
 }
 
+// Field f of record at is set to `to` where it names `from`, and only there: a
+// record out of the tree may still name a parent or siblings in it, and
+// mending them would cut the tree. Nothing for at 0.
+void repoint(store::TreeCursor &tree, std::int32_t at, Field f, std::int32_t from, std::int32_t to)
+{
+    if (at == 0)
+        return;
+    tree.positionOn(at);
+    if (link(tree, f) == from)
+        write(tree, f, to);
+}
+
+// What leads to `from` from before it: its parent's KeyChi when it is the
+// first child (prw 0), else its previous sibling's KeyNxt; none without a
+// parent.
+void repointBefore(store::TreeCursor &tree, std::int32_t par, std::int32_t prw, std::int32_t from, std::int32_t to)
+{
+    if (par != 0)
+        repoint(tree, prw == 0 ? par : prw, prw == 0 ? Field::KeyChi : Field::KeyNxt, from, to);
+}
+
 } // namespace
 
 void UnlinkItem(store::TreeCursor &tree, std::int32_t item)
@@ -33,25 +54,8 @@ void UnlinkItem(store::TreeCursor &tree, std::int32_t item)
                  {Field::KeyPrw, std::int64_t{0}},
                  {Field::KeyNxt, std::int64_t{0}},
                  {Field::KeySel, false}});
-    // A neighbour is mended only where it names the item: a record out of the
-    // tree may still name a parent or siblings in it, and mending them would
-    // cut the tree.
-    if (par != 0) {
-        if (prw == 0) {
-            tree.positionOn(par);
-            if (link(tree, Field::KeyChi) == item)
-                write(tree, Field::KeyChi, nxt);
-        } else {
-            tree.positionOn(prw);
-            if (link(tree, Field::KeyNxt) == item)
-                write(tree, Field::KeyNxt, nxt);
-        }
-    }
-    if (nxt != 0) {
-        tree.positionOn(nxt);
-        if (link(tree, Field::KeyPrw) == item)
-            write(tree, Field::KeyPrw, prw);
-    }
+    repointBefore(tree, par, prw, item, nxt);
+    repoint(tree, nxt, Field::KeyPrw, item, prw);
 }
 
 void LinkBefore(store::TreeCursor &tree, std::int32_t item, std::int32_t anchor)
@@ -62,18 +66,7 @@ void LinkBefore(store::TreeCursor &tree, std::int32_t item, std::int32_t anchor)
     const std::int32_t par = link(tree, Field::KeyPar);
     const std::int32_t prw = link(tree, Field::KeyPrw);
     write(tree, Field::KeyPrw, item);
-    // As in UnlinkItem: only a neighbour that names the anchor.
-    if (par != 0) {
-        if (prw == 0) {
-            tree.positionOn(par);
-            if (link(tree, Field::KeyChi) == anchor)
-                write(tree, Field::KeyChi, item);
-        } else {
-            tree.positionOn(prw);
-            if (link(tree, Field::KeyNxt) == anchor)
-                write(tree, Field::KeyNxt, item);
-        }
-    }
+    repointBefore(tree, par, prw, anchor, item);
     tree.positionOn(item);
     write(tree, Field::KeyPar, par);
     write(tree, Field::KeyPrw, prw);
@@ -88,11 +81,7 @@ void LinkAfter(store::TreeCursor &tree, std::int32_t item, std::int32_t anchor)
     const std::int32_t nxt = link(tree, Field::KeyNxt);
     const std::int32_t par = link(tree, Field::KeyPar);
     write(tree, Field::KeyNxt, item);
-    if (nxt != 0) {
-        tree.positionOn(nxt);
-        if (link(tree, Field::KeyPrw) == anchor)
-            write(tree, Field::KeyPrw, item);
-    }
+    repoint(tree, nxt, Field::KeyPrw, anchor, item);
     tree.positionOn(item);
     write(tree, Field::KeyPar, par);
     write(tree, Field::KeyPrw, anchor);
