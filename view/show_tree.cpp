@@ -77,6 +77,40 @@ bool closeIfCollapsed(std::int32_t k)
     return true;
 }
 
+// Adds the node of the cursor's current record under its parent's node,
+// marks it open or closed and, if it is the selected item, selected and red.
+// False when the node could not be added (its settings are then dropped).
+bool showCurrentItem()
+{
+    // Empty unless the item has a text (Null shows empty).
+    std::string number;
+    std::string_view text;
+    if (const auto stored = rsTree.textView(Field::KeyTxt)) {
+        text = *stored;
+    } else if (const auto other = rsTree.text(Field::KeyTxt)) {
+        number = *other; // a number where a text belongs: show it as written
+        text = number;
+    }
+
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    const auto parent = rsTree.key(Field::KeyPar);
+    const auto self = rsTree.key(Field::KeyInd);
+    if (!tree || !parent || !self)
+        return false;
+    const toolkit::TreeNode node = tree->add(ItemNode(*parent), ItemNode(*self), text);
+    if (!node.isValid())
+        return false;
+    // Marked before it has children; it keeps the state while they are added.
+    const auto browsed = browsedOpen(*self);
+    node.setExpanded(browsed ? *browsed : rsTree.flag(Field::Expand) == std::optional<bool>(true));
+    const auto browsedMark = Browsing() ? BrowsedMark() : std::nullopt;
+    if (browsedMark ? *browsedMark == *self : rsTree.flag(Field::KeySel) == std::optional<bool>(true)) {
+        node.setSelected();
+        node.setForeColor(kColorSelected);
+    }
+    return true;
+}
+
 } // namespace
 
 void SetBusyCursorAfter(int milliseconds)
@@ -152,41 +186,10 @@ void ShowBranch(std::int32_t start)
             if (path.size() == 1 && path.front().lastKey() != 0)
                 rsTree.positionOn(path.front().lastKey()); // done: the cursor on the last top-level item
             path.pop_back();
-        } else if (ShowCurrentItem() && !closeIfCollapsed(*child)) {
+        } else if (showCurrentItem() && !closeIfCollapsed(*child)) {
             descend(*child);
         }
     }
-}
-
-bool ShowCurrentItem()
-{
-    // Empty unless the item has a text (Null shows empty).
-    std::string number;
-    std::string_view text;
-    if (const auto stored = rsTree.textView(Field::KeyTxt)) {
-        text = *stored;
-    } else if (const auto other = rsTree.text(Field::KeyTxt)) {
-        number = *other; // a number where a text belongs: show it as written
-        text = number;
-    }
-
-    toolkit::KeyedTree *tree = AttachedControls().TreeV;
-    const auto parent = rsTree.key(Field::KeyPar);
-    const auto self = rsTree.key(Field::KeyInd);
-    if (!tree || !parent || !self)
-        return false;
-    const toolkit::TreeNode node = tree->add(ItemNode(*parent), ItemNode(*self), text);
-    if (!node.isValid())
-        return false;
-    // Marked before it has children; it keeps the state while they are added.
-    const auto browsed = browsedOpen(*self);
-    node.setExpanded(browsed ? *browsed : rsTree.flag(Field::Expand) == std::optional<bool>(true));
-    const auto browsedMark = Browsing() ? BrowsedMark() : std::nullopt;
-    if (browsedMark ? *browsedMark == *self : rsTree.flag(Field::KeySel) == std::optional<bool>(true)) {
-        node.setSelected();
-        node.setForeColor(kColorSelected);
-    }
-    return true;
 }
 
 } // namespace modTree

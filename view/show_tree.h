@@ -32,9 +32,4 @@ void ForgetRebuilds();
 // climbs back the way it came down.
 void ShowBranch(std::int32_t start);
 
-// Adds the node of the cursor's current record under its parent's node,
-// marks it open or closed and, if it is the selected item, selected and red.
-// False when the node could not be added (its settings are then dropped).
-bool ShowCurrentItem();
-
 } // namespace modTree
