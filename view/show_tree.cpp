@@ -13,7 +13,7 @@
 
 #include <QElapsedTimer>
 
-#include <vector>
+#include <deque>
 
 namespace modTree {
 
@@ -174,7 +174,7 @@ void ShowBranch(std::int32_t start)
     store::KeySet reached;
     reached.insert(start);
     store::ChildChain::ReadAhead readAhead;
-    std::vector<store::ChildChain> path;
+    std::deque<store::ChildChain> path; // never moved: a deep walk holds thousands
     auto descend = [&](std::int32_t parent) {
         path.emplace_back(rsTree, parent, link(Field::KeyChi), store::ChildChain::Read::Records, false, &reached,
                           &readAhead);
