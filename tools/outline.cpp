@@ -7,9 +7,8 @@
 #include "store/format.h"
 #include "store/sql.h"
 #include "store/statement.h"
-#include "tools/outline_formats.h"
+#include "toolkit/outline_formats.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -41,10 +40,6 @@ using store::Field;
 
 using store::sql::kInsertWholeItem;
 using store::sql::kWholeItemFields;
-
-// Indentation of Markdown and indented text grows with the square of a
-// chain's depth; past this the file would be absurd, not useful.
-constexpr std::uint64_t kMaxIndentationBytes = std::uint64_t{1} << 30;
 
 struct Links {
     std::int32_t par = 0, chi = 0, prw = 0, nxt = 0;
@@ -331,91 +326,7 @@ std::optional<Format> chosenFormat(const Arguments &arguments, const std::string
     return format;
 }
 
-// Writes the file for items to out; false, with the reason, when the items
-// are not a tree in display order, the format cannot hold them in reasonable
-// size (checked before anything is written) or out refuses a write.
-bool writeTo(Format format, std::span<const Item> items, QIODevice &out, std::vector<std::string> *problems,
-             std::string *error)
-{
-    std::uint64_t indentation = 0;
-    std::uint32_t deepest = 0;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const std::uint32_t level = items[i].level;
-        if (i == 0 ? level != 0 : level > items[i - 1].level + 1)
-            return fail(error, "the items are no tree in display order");
-        indentation += format == Format::Markdown ? 2 * std::uint64_t{level} : level;
-        deepest = std::max(deepest, level);
-    }
-    if (format != Format::Opml && indentation > kMaxIndentationBytes) {
-        return fail(error, "the tree is " + std::to_string(deepest + 1) + " levels deep: as "
-                               + (format == Format::Markdown ? "Markdown" : "indented text")
-                               + " its indentation alone would take " + std::to_string(indentation >> 20)
-                               + " MB; OPML holds any depth");
-    }
-    bool written = false;
-    switch (format) {
-    case Format::Opml:
-        written = detail::writeOpml(items, out, problems);
-        break;
-    case Format::Markdown:
-        written = detail::writeMarkdown(items, out);
-        break;
-    case Format::Text:
-        written = detail::writeText(items, out);
-        break;
-    }
-    return written || fail(error, "the file cannot be written (" + reason(out.errorString()) + ")");
-}
-
 } // namespace
-
-std::optional<Format> formatNamed(std::string_view name)
-{
-    if (name == "opml")
-        return Format::Opml;
-    if (name == "md")
-        return Format::Markdown;
-    if (name == "txt")
-        return Format::Text;
-    return std::nullopt;
-}
-
-std::optional<Format> formatOfPath(std::string_view path)
-{
-    std::string extension = fs::path(path).extension().string();
-    for (char &c : extension)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (extension == ".opml")
-        return Format::Opml;
-    if (extension == ".md" || extension == ".markdown")
-        return Format::Markdown;
-    if (extension == ".txt")
-        return Format::Text;
-    return std::nullopt;
-}
-
-std::optional<std::string> write(Format format, std::span<const Item> items, std::vector<std::string> *problems,
-                                 std::string *error)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    if (!writeTo(format, items, buffer, problems, error))
-        return std::nullopt;
-    return buffer.data().toStdString();
-}
-
-std::optional<std::vector<Item>> read(Format format, std::string_view bytes, std::string *error)
-{
-    switch (format) {
-    case Format::Opml:
-        return detail::readOpml(bytes, error);
-    case Format::Markdown:
-        return detail::readMarkdown(bytes, error);
-    case Format::Text:
-        return detail::readText(bytes, error);
-    }
-    return std::nullopt;
-}
 
 bool exportStore(const std::string &storePath, const std::string &outPath, Format format, bool replace,
                  std::vector<std::string> *problems, std::string *error)

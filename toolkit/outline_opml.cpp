@@ -1,6 +1,6 @@
 // OPML 2.0, through Qt's XML stream reader and writer.
 
-#include "tools/outline_formats.h"
+#include "toolkit/outline_formats.h"
 
 #include <QBuffer>
 #include <QByteArray>

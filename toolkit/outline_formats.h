@@ -3,7 +3,7 @@
 // The pieces behind outline::write and outline::read, one pair per format,
 // and what they share.
 
-#include "tools/outline.h"
+#include "toolkit/outline.h"
 
 class QIODevice;
 

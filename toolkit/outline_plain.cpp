@@ -1,7 +1,7 @@
 // The two plain-text formats, Markdown and indented text, and the UTF-8
 // checks every format shares.
 
-#include "tools/outline_formats.h"
+#include "toolkit/outline_formats.h"
 
 #include <QIODevice>
 
