@@ -1,5 +1,6 @@
 #include "app/frm_tree.h"
 
+#include "commands/clipboard.h"
 #include "commands/toolbar.h"
 #include "toolkit/artwork.h"
 #include "toolkit/keyed_tree.h"
@@ -76,6 +77,16 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     for (const auto key : {Qt::Key_F2, Qt::Key_Return, Qt::Key_Enter})
         TreeV->addCommandKey(QKeySequence(key), [this] { TreeV_EditKey(); });
     connect(txtItem, &toolkit::TextBox::escape, this, &frmTree::txtItem_Escape);
+
+    // The clipboard on the tree: the highlighted item's branch out, an outline in.
+    TreeV->addCommandKey(QKeySequence::Copy, [] { modTree::CopyKey(); });
+    TreeV->addCommandKey(QKeySequence::Cut, [this] { TreeV_ClipboardKey("cut", modTree::CutKey); });
+    TreeV->addCommandKey(QKeySequence::Paste,
+                         [this] { TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::After); }); });
+    TreeV->addCommandKey(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] {
+        TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::FirstChildren); });
+    });
+    connect(TreeV, &toolkit::KeyedTree::filesDropped, this, &frmTree::TreeV_FilesDropped);
 }
 
 frmTree::~frmTree()
@@ -128,6 +139,26 @@ void frmTree::TreeV_CommandKey(int button)
         return;
     modTree::ShowTreeIfChangedOutside();
     modTree::KeyCommand(button);
+}
+
+void frmTree::TreeV_ClipboardKey(const char *what, void (*run)())
+{
+    const modTree::UserAction action(what);
+    if (!action.mayRun() || modTree::Browsing())
+        return; // nothing goes into or out of a tree that cannot be written
+    modTree::ShowTreeIfChangedOutside();
+    run();
+}
+
+void frmTree::TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringList &paths)
+{
+    // The item, not its node: a rebuild for another program's change throws the node away.
+    const auto item = modTree::IsPlaceholder(node.nodeKey()) ? std::nullopt : modTree::ItemOf(node.nodeKey());
+    const modTree::UserAction action("drop");
+    if (!action.mayRun() || modTree::Browsing())
+        return;
+    modTree::ShowTreeIfChangedOutside();
+    modTree::DropFiles(item.value_or(0), paths);
 }
 
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)

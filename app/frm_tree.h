@@ -3,6 +3,7 @@
 #include "store/mod_base.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QAction;
@@ -49,6 +50,9 @@ private:
     void txtItem_Change();
     // A command's key on the tree: it acts on the highlighted item.
     void TreeV_CommandKey(int button);
+    // Cut and the pastes: one user action each.
+    void TreeV_ClipboardKey(const char *what, void (*run)());
+    void TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringList &paths);
     // Keys that move between the tree and the text box.
     void TreeV_EditKey();
     void txtItem_Escape();

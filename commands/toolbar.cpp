@@ -137,15 +137,25 @@ bool ButtonClick(int button)
     return true;
 }
 
+std::optional<std::int32_t> MarkHighlighted()
+{
+    toolkit::KeyedTree *tree = AttachedControls().TreeV;
+    if (!tree)
+        return std::nullopt;
+    const toolkit::TreeNode highlighted = tree->nodeAt(tree->currentIndex());
+    const auto item = ItemOf(highlighted.nodeKey());
+    if (item && !IsPlaceholder(highlighted.nodeKey()) && item != markedItem())
+        NodeClick(highlighted);
+    const auto marked = markedItem();
+    return marked && HeldByTheTree(*marked) ? marked : std::nullopt;
+}
+
 void KeyCommand(int button)
 {
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
     if (!tree)
         return;
-    const toolkit::TreeNode highlighted = tree->nodeAt(tree->currentIndex());
-    const auto item = ItemOf(highlighted.nodeKey());
-    if (item && !IsPlaceholder(highlighted.nodeKey()) && item != markedItem())
-        NodeClick(highlighted);
+    MarkHighlighted();
     if (button != CmdDelete) {
         ButtonClick(button);
         return;

@@ -3,7 +3,9 @@
 #include "commands/command_table.h"
 #include "toolkit/tool_bar.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 // The command toolbar: built once from tbCmd, the dispatch of its clicks, and
 // the pictures its buttons show.
@@ -27,10 +29,13 @@ void EnableCommands(QToolBar *toolbar, bool writable);
 // True when a command ran.
 bool ButtonClick(int button);
 
-// A command's key on the tree: the command runs on the highlighted item.
-// When that is not the marked item (a drag or a closed ancestor can leave
-// the highlight elsewhere), it is marked first, as a click on it marks it.
-// After Del the deleted item's next sibling, else its previous sibling,
+// The highlighted item, marked first when it is not (a drag or a closed
+// ancestor can leave the highlight elsewhere), as a click on it marks it;
+// nullopt when no item the tree holds is marked then. Opens no transaction.
+std::optional<std::int32_t> MarkHighlighted();
+
+// A command's key on the tree: the command runs on the highlighted item,
+// marked first by MarkHighlighted. After Del the deleted item's next sibling, else its previous sibling,
 // else its parent is clicked, so the keyboard stays in the tree. Opens no
 // transaction.
 void KeyCommand(int button);

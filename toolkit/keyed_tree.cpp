@@ -5,9 +5,12 @@
 #include "toolkit/keyed_tree_model.h"
 
 #include <QAccessible>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QUrl>
 
 #include <algorithm>
 #include <utility>
@@ -42,6 +45,10 @@ KeyedTree::KeyedTree(QWidget *parent) : QListView(parent), m_model(new KeyedTree
 
     connect(this, &QAbstractItemView::clicked, this, &KeyedTree::viewClicked);
     fitContentWidth();
+    // Files from a file manager; rows are never dragged.
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
 }
 
 KeyedTree::~KeyedTree() = default;
@@ -552,6 +559,49 @@ void KeyedTree::viewClicked(const QModelIndex &index)
     const int id = m_model->decode(index);
     if (id >= 0)
         emit nodeClick(handle(id));
+}
+
+namespace {
+
+// The local files a drag carries; none for anything else.
+QStringList localFiles(const QMimeData *data)
+{
+    QStringList files;
+    for (const QUrl &url : data ? data->urls() : QList<QUrl>())
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+    return files;
+}
+
+void acceptFiles(QDropEvent *event)
+{
+    if (localFiles(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+} // namespace
+
+void KeyedTree::dragEnterEvent(QDragEnterEvent *event)
+{
+    acceptFiles(event);
+}
+
+void KeyedTree::dragMoveEvent(QDragMoveEvent *event)
+{
+    acceptFiles(event);
+}
+
+void KeyedTree::dropEvent(QDropEvent *event)
+{
+    const QStringList files = localFiles(event->mimeData());
+    if (files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit filesDropped(nodeAt(indexAt(event->position().toPoint())), files);
 }
 
 } // namespace toolkit

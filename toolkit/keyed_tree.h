@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QListView>
 
 #include <QKeySequence>
@@ -152,6 +153,8 @@ signals:
     void nodeExpand(toolkit::TreeNode node);
     void nodeCollapse(toolkit::TreeNode node);
     void nodeClick(toolkit::TreeNode node);
+    // Local files dropped on node (an invalid handle below every row).
+    void filesDropped(toolkit::TreeNode node, const QStringList &paths);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -164,6 +167,9 @@ protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
     void focusInEvent(QFocusEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     // Every row is one size whatever its data: a change repaints the row and
     // never lays the list out again, as QListView's version would.
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,

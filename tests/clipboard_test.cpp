@@ -1,0 +1,253 @@
+// The clipboard on the tree and files dropped on it, through the real window:
+// what a copy carries in each format, where a paste puts its items, a paste
+// that is refused, and a cut that moves a branch.
+
+#include "commands/clipboard.h"
+#include "store/connection.h"
+#include "store/mod_base.h"
+#include "tests/support/gui_fixture.h"
+#include "tests/support/tree_check.h"
+#include "toolkit/keyed_tree.h"
+#include "toolkit/text_box.h"
+#include "view/selection.h"
+#include "view/tree_state.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using testing_support::GuiTest;
+using testing_support::Item;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Root 1: 2 (open: 5 (closed: 8 "eight\nlines"), 6, 10), 3 (closed: 7), 4.
+const std::vector<Item> kTree = {
+    {1, 0},
+    {2, 1, true, "two"},
+    {5, 2, false, "five"},
+    {8, 5, false, "eight\nlines"},
+    {6, 2, false, "~"},
+    {10, 2, false, "ten"},
+    {3, 1, false, "three"},
+    {7, 3, false, "seven"},
+    {4, 1, false, "four"},
+};
+
+class ClipboardTest : public GuiTest {
+protected:
+    void SetUp() override { QApplication::clipboard()->clear(); }
+
+    void highlight(std::int32_t item)
+    {
+        window->tree()->setFocus();
+        window->tree()->highlight(node(modTree::ItemNode(item).toString()));
+    }
+    void keys(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
+    {
+        QTest::keyClick(window->tree(), k, modifiers);
+    }
+    void clipboardHolds(const char *type, const std::string &bytes)
+    {
+        auto *data = new QMimeData;
+        data->setData(QString::fromLatin1(type), QByteArray::fromStdString(bytes));
+        QApplication::clipboard()->setMimeData(data);
+    }
+    // Every item the root reaches, depth first: "depth text" ("+" when open).
+    Lines tree()
+    {
+        Lines lines;
+        for (const std::string &entry : testing_support::outline(store)) {
+            const auto at = entry.find('@');
+            const std::int32_t key = std::stoi(entry.substr(0, at));
+            lines.push_back(entry.substr(at + 1) + (store.field(key, "Expand") == "1" ? " + " : " ") + text(key));
+        }
+        return lines;
+    }
+    std::string text(std::int32_t key)
+    {
+        const std::string quoted = store.field(key, "KeyTxt"); // as SQL's quote() writes it
+        return quoted.size() >= 2 ? quoted.substr(1, quoted.size() - 2) : quoted;
+    }
+    std::int32_t marked()
+    {
+        return static_cast<std::int32_t>(store.count("SELECT coalesce(max(KeyInd), 0) FROM TbTree WHERE KeySel <> 0"));
+    }
+    void expectConsistent()
+    {
+        const auto check = testing_support::checkTree(store);
+        EXPECT_TRUE(check.ok()) << check.report();
+    }
+};
+
+const Lines kBefore = {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four"};
+
+// A copy of item 5's branch carries it in all three formats, each read back
+// as the same outline; pasting any one of them after item 4 gives the branch
+// there again, marked and in the text box, in one commit.
+TEST_F(ClipboardTest, ACopyPastesBackFromEachFormat)
+{
+    for (const char *type : {"text/plain", "text/markdown", "text/x-opml"}) {
+        SCOPED_TRACE(type);
+        if (window)
+            restart();
+        startLogged(kTree);
+        highlight(5);
+        keys(Qt::Key_C);
+        const QMimeData *copied = QApplication::clipboard()->mimeData();
+        ASSERT_NE(copied, nullptr);
+        EXPECT_TRUE(copied->hasFormat("text/plain") && copied->hasFormat("text/markdown")
+                    && copied->hasFormat("text/x-opml"));
+        EXPECT_EQ(tree(), kBefore) << "a copy writes nothing";
+        clipboardHolds(type, copied->data(QString::fromLatin1(type)).toStdString());
+
+        highlight(4);
+        int commits = 0;
+        sqlite3_commit_hook(modBase::rsTree.connection()->handle(), [](void *n) { return ++*static_cast<int *>(n), 0; },
+                            &commits);
+        keys(Qt::Key_V);
+        sqlite3_commit_hook(modBase::rsTree.connection()->handle(), nullptr, nullptr);
+        Lines expected = kBefore;
+        expected.insert(expected.end(), {"1 five", "2 eight\nlines"});
+        EXPECT_EQ(tree(), expected);
+        EXPECT_EQ(commits, 1);
+        expectConsistent();
+        EXPECT_EQ(text(marked()), "five");
+        EXPECT_EQ(window->textBox()->text(), "five");
+    }
+}
+
+struct PasteCase {
+    const char *name;
+    std::int32_t on;
+    Qt::KeyboardModifiers modifiers;
+    Lines expected;
+};
+
+// Where Ctrl+V and Ctrl+Shift+V put "a" with child "b", and "c".
+const PasteCase kPastes[] = {
+    {"AfterAChild", 5, Qt::ControlModifier,
+     {"1 + two", "2 five", "3 eight\nlines", "2 + a", "3 b", "2 c", "2 ~", "2 ten", "1 three", "2 seven", "1 four"}},
+    {"AfterATopLevelItemItsOpenStateClosed", 3, Qt::ControlModifier,
+     {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 a", "2 b", "1 c", "1 four"}},
+    {"AsFirstChildrenOpensTheItem", 3, Qt::ControlModifier | Qt::ShiftModifier,
+     {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 + three", "2 + a", "3 b", "2 c", "2 seven", "1 four"}},
+    {"AsFirstChildrenOfALeaf", 4, Qt::ControlModifier | Qt::ShiftModifier,
+     {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 + four", "2 + a", "3 b", "2 c"}},
+    {"AfterTheRootMeansItsFirstChildren", 1, Qt::ControlModifier,
+     {"1 a", "2 b", "1 c", "1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four"}},
+};
+
+class Pastes : public ClipboardTest, public ::testing::WithParamInterface<PasteCase> {};
+
+TEST_P(Pastes, PutTheItemsThereWithTheirNesting)
+{
+    startLogged(kTree);
+    clipboardHolds("text/markdown", "+ a\n  - b\n- c\n");
+    highlight(GetParam().on);
+    keys(Qt::Key_V, GetParam().modifiers);
+    EXPECT_EQ(tree(), GetParam().expected);
+    expectConsistent();
+    EXPECT_EQ(text(marked()), "a");
+}
+
+INSTANTIATE_TEST_SUITE_P(Clipboard, Pastes, ::testing::ValuesIn(kPastes),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Plain text without structure is that many items; a text the reader refuses
+// changes nothing and says why, to the terminal and to a screen reader.
+TEST_F(ClipboardTest, PlainTextIsItemsAndARefusedPasteChangesNothing)
+{
+    const struct {
+        const char *type;
+        std::string bytes;
+        Lines added; // empty: refused
+    } cases[] = {
+        {"text/plain", "one line", {"1 one line"}},
+        {"text/plain", "first\nsecond\n\nthird\n", {"1 first", "1 second", "1 third"}},
+        {"text/x-opml", "<opml version=\"2.0\"><body><outline text=\"x\"></body></opml>", {}},
+        {"text/plain", "bad \xFF byte", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        if (window)
+            restart();
+        startLogged(kTree);
+        clipboardHolds(c.type, c.bytes);
+        const auto before = store.dump();
+        highlight(4);
+        ::testing::internal::CaptureStderr();
+        keys(Qt::Key_V);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        if (c.added.empty()) {
+            EXPECT_EQ(store.dump(), before);
+            EXPECT_NE(said.find("nothing pasted: "), std::string::npos) << said;
+            EXPECT_TRUE(window->tree()->accessibleDescription().startsWith("Nothing pasted: "));
+            continue;
+        }
+        Lines expected = kBefore;
+        expected.insert(expected.end(), c.added.begin(), c.added.end());
+        EXPECT_EQ(tree(), expected);
+        EXPECT_EQ(said, "");
+    }
+}
+
+// Ctrl+X takes the branch out as Del does and leaves it on the clipboard, so
+// Ctrl+V puts it back elsewhere; the keyboard stays in the tree.
+TEST_F(ClipboardTest, CutThenPasteMovesABranch)
+{
+    startLogged(kTree);
+    highlight(5);
+    keys(Qt::Key_X);
+    EXPECT_EQ(tree(), (Lines{"1 + two", "2 ~", "2 ten", "1 three", "2 seven", "1 four"}));
+    EXPECT_EQ(marked(), 6) << "the next sibling is clicked, as after Del";
+    highlight(3);
+    keys(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tree(), (Lines{"1 + two", "2 ~", "2 ten", "1 + three", "2 five", "3 eight\nlines", "2 seven", "1 four"}));
+    expectConsistent();
+}
+
+// Files dropped on a row go after its item, one after the other; a file of
+// another kind is skipped with a line.
+TEST_F(ClipboardTest, DroppedFilesGoAfterTheItemDroppedOn)
+{
+    startLogged(kTree);
+    const QDir dir(store.qDirectory());
+    const std::pair<const char *, const char *> files[] = {
+        {"list.md", "- from markdown\n  - child\n"}, {"notes.pdf", "%PDF"}, {"plain.txt", "from text\n"}};
+    QList<QUrl> urls;
+    for (const auto &[name, bytes] : files) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        urls << QUrl::fromLocalFile(file.fileName());
+    }
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = window->tree()->nodeRect(node("3K")).center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->tree()->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    ::testing::internal::CaptureStderr();
+    QApplication::sendEvent(window->tree()->viewport(), &drop);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(tree(), (Lines{"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven",
+                             "1 from markdown", "2 child", "1 from text", "1 four"}));
+    EXPECT_NE(said.find("notes.pdf is no .opml, .md or .txt file"), std::string::npos) << said;
+    expectConsistent();
+}
+
+} // namespace
