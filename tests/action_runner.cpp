@@ -5,6 +5,8 @@
 //   action_runner DIR command N    a click on toolbar button N
 //   action_runner DIR click K      a click on the node of item K
 //   action_runner DIR open K       opens the node of item K
+//   action_runner DIR paste K      Ctrl+V on item K, the clipboard holding
+//                                  "one", "two" under it, and "three"
 //
 // With BRANCHKEEPER_KILLER set to a trigger's event and condition ("AFTER
 // UPDATE OF KeySel ON TbTree WHEN ..."), the process gives its connection a
@@ -21,6 +23,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QToolBar>
 
 #include <sqlite3.h>
@@ -42,7 +46,7 @@ void die(sqlite3_context *, int, sqlite3_value **)
 int main(int argc, char **argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s DIR command N | DIR click KEY | DIR open KEY\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR command N | DIR click KEY | DIR open KEY | DIR paste KEY\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -73,11 +77,17 @@ int main(int argc, char **argv)
     const toolkit::TreeNode node = window.tree()->find(modTree::ItemNode(n));
     if (!node.isValid())
         return 2;
-    if (action == "click")
+    if (action == "click") {
         emit window.tree()->nodeClick(node);
-    else if (action == "open" && !node.isExpanded())
+    } else if (action == "paste") {
+        QApplication::clipboard()->setText(QStringLiteral("one\n\ttwo\nthree"));
+        window.tree()->highlight(node);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+        QApplication::sendEvent(window.tree(), &press);
+    } else if (action == "open" && !node.isExpanded()) {
         node.setExpanded(true); // raises the expand event, as the user's opening does
-    else
+    } else {
         return 2;
+    }
     return 3;
 }

@@ -13,6 +13,7 @@
 #include "view/tree_state.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QProcess>
 #include <QTest>
@@ -102,6 +103,14 @@ std::vector<ActionCase> everyAction()
         {"Keystroke", [](GuiTest &t) { t.click("5K"); }, [](GuiTest &t) { t.type("x"); }},
         {"OpeningATopLevelItemAmongMany", nothing, [](GuiTest &t) { t.clickArrow(nodeOf(kClosed)); }},
         {"Closing", nothing, [](GuiTest &t) { t.clickArrow("2K"); }},
+        {"Paste",
+         [](GuiTest &t) {
+             t.click(nodeOf(kMiddle));
+             QApplication::clipboard()->setText("one\n\ttwo\nthree");
+         },
+         [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier); }},
+        {"Cut", [](GuiTest &t) { t.click(nodeOf(kMiddle)); },
+         [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier); }},
     };
     static const char *const kNames[] = {"", "AddBefore", "AddAfter", "AddChild", "MoveUp", "MoveDown", "MoveOut",
                                          "MoveIn", "Delete", "NoCommand", "Quit", "Refresh"};
@@ -217,7 +226,7 @@ TEST_F(UserActionTest, AChangeFromAnotherProgramIsShownBeforeTheNextCommand)
 
 struct KillCase {
     const char *name;
-    QStringList action;       // for the runner: "command N", "click K" or "open K"
+    QStringList action;       // for the runner: "command N", "click K", "open K" or "paste K"
     const char *killer;       // a trigger body's condition: the write to die on
     std::function<bool(TestStore &)> done; // what the whole action leaves
     friend void PrintTo(const KillCase &c, std::ostream *os) { *os << c.name; }
@@ -241,6 +250,14 @@ const KillCase kKillCases[] = {
              && s.field(kClosed, "Expand") == "1";
      }},
 };
+
+const KillCase kPasteKill = {
+    // Three items pasted after item 6 from the clipboard; it dies as the second is linked in.
+    "Paste", {"paste", "6"}, "AFTER UPDATE OF KeyPar ON TbTree WHEN NEW.KeyInd = 12",
+    [](TestStore &s) {
+        return testing_support::outline(s)
+            == std::vector<std::string>{"2@1", "5@2", "6@2", "11@2", "12@3", "13@2", "10@2", "3@1", "4@1"};
+    }};
 
 class KillInTheMiddle : public ::testing::TestWithParam<KillCase> {
 protected:
@@ -284,7 +301,8 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
     EXPECT_TRUE(c.done(store));
 }
 
-INSTANTIATE_TEST_SUITE_P(UserActions, KillInTheMiddle, ::testing::ValuesIn(kKillCases),
+INSTANTIATE_TEST_SUITE_P(UserActions, KillInTheMiddle,
+                         ::testing::Values(kKillCases[0], kKillCases[1], kKillCases[2], kPasteKill),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Quit needs no marked item: not after a delete (nothing marked), nor when
