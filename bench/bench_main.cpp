@@ -10,6 +10,7 @@
 #include "app/frm_tree.h"
 #include "bench/bench_stores.h"
 #include "commands/toolbar.h"
+#include "tools/outline.h"
 #include "store/connection.h"
 #include "store/child_chain.h"
 #include "store/mod_base.h"
@@ -21,6 +22,11 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 
@@ -32,6 +38,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -355,6 +362,66 @@ void BM_OpenTopLevel(benchmark::State &state)
 }
 
 BENCHMARK(BM_OpenTopLevel)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- a paste ------------------------------------------------------------------
+
+// Ctrl+V of an outline of `items` items (open groups of 100) after an item of
+// a 1,000-item tree: read, every record allocated and linked, one commit, the
+// rebuild that shows all of it, the first pasted item marked. Each iteration
+// on a fresh copy of the store. In the same loop, its floors: the rebuild
+// alone of the tree it leaves, and the store tool's import of the same file
+// into a new store (read, written in one transaction, link-checked).
+void BM_Paste(benchmark::State &state)
+{
+    const int items = static_cast<int>(state.range(0));
+    std::string markdown;
+    for (int i = 0; i < items; ++i)
+        markdown += i % 100 == 0 ? "+ group " + std::to_string(i / 100) + "\n" : "  - item " + std::to_string(i) + "\n";
+    const std::string base = bench::storeFolder(Shape::Broad, 1000) + "/dbPro.mdb";
+    const std::int32_t anchor = bench::middleKey(Shape::Broad, 1000);
+    std::vector<double> paste, rebuild, import;
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        std::filesystem::copy_file(base, folder + "/dbPro.mdb");
+        auto window = std::make_unique<frmTree>(dir.path());
+        window->Form_Load();
+        auto *data = new QMimeData;
+        data->setData(QStringLiteral("text/markdown"), QByteArray::fromStdString(markdown));
+        QApplication::clipboard()->setMimeData(data);
+        window->tree()->highlight(window->tree()->find(modTree::ItemNode(anchor)));
+
+        auto start = Clock::now();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+        QApplication::sendEvent(window->tree(), &press);
+        QApplication::processEvents();
+        paste.push_back(microsecondsSince(start));
+        state.SetIterationTime(paste.back() / 1e6);
+        state.counters["shown"] = window->tree()->nodeCount();
+
+        start = Clock::now();
+        modTree::ShowTree();
+        QApplication::processEvents();
+        rebuild.push_back(microsecondsSince(start));
+        closeWindow(window);
+
+        QFile file(dir.filePath(QStringLiteral("outline.md")));
+        file.open(QIODevice::WriteOnly);
+        file.write(markdown.data(), static_cast<qint64>(markdown.size()));
+        file.close();
+        std::string error;
+        start = Clock::now();
+        if (!outline::importFile(file.fileName().toStdString(), folder + "/imported.mdb", outline::Format::Markdown,
+                                 false, {}, &error))
+            state.SkipWithError(error.c_str());
+        import.push_back(microsecondsSince(start));
+    }
+    state.counters["paste_ms"] = median(paste) / 1000;
+    state.counters["rebuild_ms"] = median(rebuild) / 1000;
+    state.counters["import_ms"] = median(import) / 1000;
+}
+
+BENCHMARK(BM_Paste)->Arg(10000)->Arg(100000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---- one keystroke, one click, and their floors -----------------------------
 

@@ -47,6 +47,8 @@
 //   e KEY    the same key on the text box
 //   t TEXT   TEXT typed into the text box, one key a character (32 at most)
 //   p TEXT   TEXT pasted over the text box's whole text
+//   v F TEXT the clipboard holding TEXT as F (o OPML, m Markdown, p plain
+//            text), then Ctrl+V on the tree; F in capitals: Ctrl+Shift+V
 //
 // NODE is a node key ("12K", "12S"; "12" is "12K") or "@i", the i-th row the
 // tree shows (counted from 0, modulo the rows shown). A node that is not there
@@ -58,7 +60,7 @@
 // tree from it (onto a second, hidden tree, so the window keeps what it shows)
 // comes to an end. When the link checker found no broken rule before the
 // first action, none may appear after any action, and no item may leave the
-// tree except by a delete (button 8 or Del), which may add none, and the text
+// tree except by a delete (button 8, Del or Ctrl+X), which may add none, and the text
 // box may stay bound to no item that left the tree. Any failure aborts, which
 // libFuzzer reports with the input.
 //
@@ -79,8 +81,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QKeySequence>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QSet>
 #include <QTest>
@@ -314,6 +318,12 @@ Input parse(const std::uint8_t *data, std::size_t size)
         case 't': case 'p':
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, unescape(rest.empty() ? rest : rest.substr(1))});
+            break;
+        case 'v':
+            if (in.actions.size() < kMaxActions) {
+                const std::string_view format = nextField(rest);
+                in.actions.push_back({kind, std::string(format.substr(0, 1)) + unescape(rest.empty() ? rest : rest.substr(1))});
+            }
             break;
         default:
             break;
@@ -561,7 +571,7 @@ bool pressKey(QWidget *target, const std::string &text)
     }
     target->setFocus();
     sendKey(target, key, modifiers, typed);
-    return key == Qt::Key_Delete;
+    return key == Qt::Key_Delete || (key == Qt::Key_X && modifiers == Qt::ControlModifier);
 }
 
 // Runs one action; true when it may take items out of the tree (a delete).
@@ -610,6 +620,20 @@ bool perform(frmTree &window, const Action &action)
         window.textBox()->selectAll();
         window.textBox()->insert(QString::fromUtf8(action.argument)); // what a paste does
         return false;
+    case 'v': {
+        const char format = action.argument.empty() ? 'p' : action.argument.front();
+        const char lower = static_cast<char>(format | 0x20);
+        const QString type = lower == 'o' ? QStringLiteral("text/x-opml")
+            : lower == 'm'                ? QStringLiteral("text/markdown")
+                                          : QStringLiteral("text/plain");
+        auto *data = new QMimeData;
+        data->setData(type, QByteArray::fromStdString(action.argument.substr(action.argument.empty() ? 0 : 1)));
+        QApplication::clipboard()->setMimeData(data);
+        window.tree()->setFocus();
+        sendKey(window.tree(), Qt::Key_V, format == lower ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier,
+                QString());
+        return false;
+    }
     default:
         return false;
     }
