@@ -114,7 +114,11 @@ std::vector<outline::Item> BranchItems(std::int32_t top)
     std::vector<outline::Item> items;
     if (!rsTree.positionOn(top))
         return items;
-    items.push_back(currentItem(0));
+    // The root's branch is the whole tree, its children the top level, as an
+    // export writes it: the root itself is no item of anyone's outline.
+    const bool whole = top == store::kRootKey;
+    if (!whole)
+        items.push_back(currentItem(0));
     // Depth first, as the rebuild walks: a link to an item already reached is
     // not followed, so a broken file can neither loop nor copy an item twice.
     store::KeySet reached;
@@ -131,7 +135,7 @@ std::vector<outline::Item> BranchItems(std::int32_t top)
             path.pop_back();
             continue;
         }
-        items.push_back(currentItem(static_cast<std::uint32_t>(path.size())));
+        items.push_back(currentItem(static_cast<std::uint32_t>(path.size() - (whole ? 1 : 0))));
         descend(items.back().key);
     }
     return items;

@@ -23,6 +23,7 @@ inline constexpr const char *kOpmlMime = "text/x-opml";
 
 // The item and its whole subtree, in display order with the item at level 0,
 // closed branches included; an emptied text ("~") or Null as an empty text.
+// For the root, the whole tree without the root, as an export writes it.
 std::vector<outline::Item> BranchItems(std::int32_t top);
 
 // items as indented text (text/plain), Markdown and OPML, the writers of the

@@ -205,7 +205,8 @@ TEST_F(ClipboardTest, PlainTextIsItemsAndARefusedPasteChangesNothing)
 }
 
 // Ctrl+X takes the branch out as Del does and leaves it on the clipboard, so
-// Ctrl+V puts it back elsewhere; the keyboard stays in the tree.
+// Ctrl+V puts it back elsewhere; the keyboard stays in the tree. Ctrl+C on the
+// root copies every item.
 TEST_F(ClipboardTest, CutThenPasteMovesABranch)
 {
     startLogged(kTree);
@@ -217,6 +218,12 @@ TEST_F(ClipboardTest, CutThenPasteMovesABranch)
     keys(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(tree(), (Lines{"1 + two", "2 ~", "2 ten", "1 + three", "2 five", "3 eight\nlines", "2 seven", "1 four"}));
     expectConsistent();
+
+    // The root's branch is the whole tree without the root, as an export writes it.
+    highlight(1);
+    keys(Qt::Key_C);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              "two\n\t~\n\tten\nthree\n\tfive\n\t\teight\\nlines\n\tseven\nfour\n");
 }
 
 // Files dropped on a row go after its item, one after the other; a file of
