@@ -146,6 +146,7 @@ void frmTree::TreeV_ClipboardKey(const char *what, void (*run)())
     const modTree::UserAction action(what);
     if (!action.mayRun() || modTree::Browsing())
         return; // nothing goes into or out of a tree that cannot be written
+    showWritable(); // what the last refused paste said is over
     modTree::ShowTreeIfChangedOutside();
     run();
 }
@@ -188,7 +189,9 @@ void frmTree::showWritable()
     txtItem->setReadOnly(!writable);
     modTree::EnableCommands(Toolbar1, writable);
     // Heard with the tree's name, for those who do not see the greyed buttons.
-    TreeV->setAccessibleDescription(writable ? QString() : tr("Read only: the store cannot be written, nothing is kept"));
+    const QString description = writable ? QString() : tr("Read only: the store cannot be written, nothing is kept");
+    if (TreeV->accessibleDescription() != description) // a screen reader hears each change
+        TreeV->setAccessibleDescription(description);
 }
 
 void frmTree::changeEvent(QEvent *event)

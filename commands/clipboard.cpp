@@ -249,6 +249,8 @@ void CopyKey()
 {
     toolkit::KeyedTree *tree = AttachedControls().TreeV;
     const auto item = tree ? ItemOf(tree->nodeAt(tree->currentIndex()).nodeKey()) : std::nullopt;
+    // One snapshot of the file: another program's change cannot land half way.
+    const store::TransactionScope reading(rsTree.connection(), store::TransactionScope::Kind::Read);
     if (!item || !HeldByTheTree(*item))
         return;
     const auto items = BranchItems(*item);
