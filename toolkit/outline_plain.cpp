@@ -188,8 +188,9 @@ std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *e
     const char indentChar = byTabs ? '\t' : ' ';
 
     // The indents of the items on the path to the last one: a deeper line is
-    // its child, an equal one its sibling, a shallower one the sibling of the
-    // closest item on the path indented no deeper than it.
+    // its child; a shallower one is the sibling of the item on the path
+    // indented as deep, or, when none is, the child of the closest one
+    // indented less.
     std::vector<std::size_t> path;
     std::size_t lastIndent = 0;
     std::vector<Item> items;
