@@ -116,15 +116,16 @@ std::string summary(std::size_t items, const ReadReport &report)
 
 std::optional<std::vector<Item>> read(Format format, std::string_view bytes, std::string *error, ReadReport *report)
 {
-    (void)report; // filled by the readers
-
+    ReadReport ignored;
+    ReadReport &filled = report ? *report : ignored;
+    filled = {};
     switch (format) {
     case Format::Opml:
-        return detail::readOpml(bytes, error);
+        return detail::readOpml(bytes, error, filled);
     case Format::Markdown:
-        return detail::readMarkdown(bytes, error);
+        return detail::readMarkdown(bytes, error, filled);
     case Format::Text:
-        return detail::readText(bytes, error);
+        return detail::readText(bytes, error, filled);
     }
     return std::nullopt;
 }

@@ -17,11 +17,14 @@
 //   expanded item inside a closed branch has no line there; it carries
 //   bk:expanded="true", bk being kNamespace, declared on the opml element.
 //   Indentation stops growing after kOpmlIndentLevels levels, so a file stays
-//   linear in size however deep the tree. Reading: an outline without `text`
-//   is an error, and so is any other element or text in the body; other
-//   attributes (_note, type, created, ...), other head fields and elements of
-//   other namespaces are ignored; external entities are refused, internal
-//   ones expand up to Qt's limit.
+//   linear in size however deep the tree. Reading: an outline without a
+//   `text` (or with an empty one) takes its `title`, else `xmlUrl`, else
+//   `htmlUrl`, else `url`, as feed lists carry no text; one with none of the
+//   five is an error, and so is any other element or text in the body. A
+//   non-empty `_note` becomes the text's second line. An expansionState that
+//   holds a 0 counts from 0. Other attributes (type, created, ...), other head
+//   fields and elements of other namespaces are ignored; external entities
+//   are refused, internal ones expand up to Qt's limit.
 //
 // Markdown (.md): a bullet list, two spaces per level; "+ " opens an item
 //   that is expanded, "- " one that is not (a text-less item is the bullet
@@ -34,18 +37,39 @@
 //   end of the line, the text going on at the item's content column (as
 //   &#10; where an empty line would follow, which a list cannot hold). A blank
 //   line goes before an empty item that is the first child of an item with a
-//   text, which it would otherwise join (or underline as a heading). Reading
-//   also takes "* " (closed), blank lines anywhere, numeric character
-//   references and &amp; &lt; &gt; &quot; &apos;; a line that is no item and
-//   does not go on after a backslash is an error.
+//   text, which it would otherwise join (or underline as a heading).
+//   Reading goes through the CommonMark reference parser, so lists nest as
+//   CommonMark nests them: bullets - + * and ordered items 1. 1), children at
+//   the item's content column, by spaces or tabs. An item's text is its
+//   source, not rendered: emphasis, links and task boxes stay as written;
+//   each line is trimmed, backslash escapes and character references
+//   (numeric, &amp; &lt; &gt; &quot; &apos;) are decoded, and the lines of
+//   its paragraphs (continuation and lazy lines) are joined with line breaks;
+//   a backslash ending a line is that break. An item marked "+" is expanded,
+//   any other closed. A heading is an item holding the list items and deeper
+//   headings after it (levels never skip: "###" under "#" is one level
+//   down), its text without the #s or underline. YAML front matter at the
+//   start, paragraphs, quotes, code, HTML and rules outside items, and blocks
+//   other than paragraphs, headings and lists inside them hold no item: their
+//   lines are skipped and counted.
 //
 // Indented text (.txt): one item per line, one tab per level; a text's own
-//   backslashes, tabs, line breaks and carriage returns as \\ \t \n \r. Every
-//   line is an item, so an empty line is an item with an empty text.
-//   Expanded states are not carried: every item is read as closed.
+//   backslashes, tabs, line breaks and carriage returns as \\ \t \n \r, an
+//   empty text as "~" and a first space as "\ " (so that it is neither a blank
+//   line nor indentation). Blank lines are no items. Reading: when any line
+//   starts with a tab, tabs make the levels and spaces after them are text;
+//   otherwise leading spaces do, however many a level: a line indented deeper
+//   than the one before is its child, one indented as deep as an item on the
+//   path to it is that item's sibling, and one between two such depths the
+//   deeper one's sibling. A line more than one tab deeper than the line
+//   before (or an indented first line) is moved up to one level below it and
+//   counted. Expanded states are not carried: every item is read as closed.
 //
-// Input must be UTF-8 (OPML: or the encoding its declaration names). Bad input
-// is refused whole, with the line (and for XML the column) it went wrong on.
+// Input must be UTF-8 (OPML: or the encoding its declaration names). A file
+// that is not (or is no well-formed XML, or names external entities) is
+// refused whole, with the line (and for XML the column) it went wrong on;
+// anything else is read as far as it holds items, and the ReadReport says
+// what was skipped or changed.
 
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,7 @@
 
 #include "toolkit/outline.h"
 
-class QIODevice;
+#include <QIODevice>
 
 #include <cstddef>
 #include <optional>
@@ -28,15 +28,43 @@ std::string positionOf(std::string_view bytes, std::size_t offset);
 // False, with "line L, column C: not valid UTF-8", unless bytes are UTF-8.
 bool checkUtf8(std::string_view bytes, std::string *error);
 
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+inline bool isSpace(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Lines gathered and written to the device a megabyte at a time.
+class Output {
+public:
+    explicit Output(QIODevice &device) : m_device(device) {}
+    std::string &text() { return m_text; }
+    bool lineDone() { return m_text.size() < (std::size_t{1} << 20) || flush(); }
+    bool flush()
+    {
+        const bool ok = m_ok && m_device.write(m_text.data(), static_cast<qint64>(m_text.size()))
+                == static_cast<qint64>(m_text.size());
+        m_text.clear();
+        m_ok = ok;
+        return ok;
+    }
+
+private:
+    QIODevice &m_device;
+    std::string m_text;
+    bool m_ok = true;
+};
+
 // The writers write to out as they go (a million items need not be held
 // twice); false when out refuses a write.
 bool writeOpml(std::span<const Item> items, QIODevice &out, std::vector<std::string> *problems);
-std::optional<std::vector<Item>> readOpml(std::string_view bytes, std::string *error);
+std::optional<std::vector<Item>> readOpml(std::string_view bytes, std::string *error, ReadReport &report);
 
 bool writeMarkdown(std::span<const Item> items, QIODevice &out);
-std::optional<std::vector<Item>> readMarkdown(std::string_view bytes, std::string *error);
+std::optional<std::vector<Item>> readMarkdown(std::string_view bytes, std::string *error, ReadReport &report);
 
 bool writeText(std::span<const Item> items, QIODevice &out);
-std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *error);
+std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *error, ReadReport &report);
 
 } // namespace outline::detail

@@ -11,6 +11,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <string>
@@ -24,6 +25,11 @@ const QString kHead = QStringLiteral("head");
 const QString kBody = QStringLiteral("body");
 const QString kOutline = QStringLiteral("outline");
 const QString kText = QStringLiteral("text");
+const QString kNote = QStringLiteral("_note");
+// What names an outline without a text, best first (feed lists carry titles
+// and addresses only).
+const std::array<QString, 4> kNames{QStringLiteral("title"), QStringLiteral("xmlUrl"), QStringLiteral("htmlUrl"),
+                                    QStringLiteral("url")};
 const QString kExpansionState = QStringLiteral("expansionState");
 const QString kExpanded = QStringLiteral("expanded");
 const QString kTrue = QStringLiteral("true");
@@ -176,7 +182,7 @@ class Reader {
 public:
     // Through a device, which the reader takes a little at a time: given the
     // bytes at once it would decode all of them into one string first.
-    explicit Reader(const QByteArray &bytes)
+    Reader(const QByteArray &bytes, ReadReport &report) : m_report(report)
     {
         m_buffer.setData(bytes);
         m_buffer.open(QIODevice::ReadOnly);
@@ -188,8 +194,10 @@ public:
         if (!readAll(error))
             return std::nullopt;
         Expansion expansion(m_items);
+        // A list that holds a 0 counts its lines from 0.
+        const bool fromZero = std::find(m_expansionState.begin(), m_expansionState.end(), 0) != m_expansionState.end();
         for (const std::uint64_t line : m_expansionState)
-            expansion.open(line);
+            expansion.open(fromZero && line < UINT64_MAX ? line + 1 : line);
         for (std::size_t i = 0; i < m_items.size(); ++i)
             m_items[i].expanded = m_items[i].expanded || m_expandedHere[i];
         return std::move(m_items);
@@ -270,18 +278,44 @@ private:
         if (m_xml.name() != kOutline)
             return fail(m_xml, error, "<" + utf8(m_xml.qualifiedName()) + "> in the body; only outline elements belong there");
         std::optional<QString> text;
+        std::array<std::optional<QString>, kNames.size()> names;
+        QString note;
         bool expanded = false;
         for (const QXmlStreamAttribute &attribute : m_xml.attributes()) {
-            if (attribute.namespaceUri().isEmpty() && attribute.name() == kText) {
-                text = attribute.value().toString();
+            if (attribute.namespaceUri().isEmpty()) {
+                const auto name = attribute.name();
+                if (name == kText)
+                    text = attribute.value().toString();
+                else if (name == kNote)
+                    note = attribute.value().toString();
+                for (std::size_t i = 0; i < kNames.size(); ++i) {
+                    if (name == kNames[i])
+                        names[i] = attribute.value().toString();
+                }
             } else if (attribute.namespaceUri() == kOwnNamespace && attribute.name() == kExpanded) {
                 if (attribute.value() != kTrue && attribute.value() != kFalse)
                     return fail(m_xml, error, "bk:expanded is \"" + utf8(attribute.value()) + "\"; true or false");
                 expanded = attribute.value() == kTrue;
             }
         }
-        if (!text)
-            return fail(m_xml, error, "an outline without a text attribute");
+        // An empty text is an item's own only when nothing else names it.
+        if (!text || text->isEmpty()) {
+            const auto named =
+                std::find_if(names.begin(), names.end(), [](const auto &n) { return n && !n->isEmpty(); });
+            const bool anyName = std::any_of(names.begin(), names.end(), [](const auto &n) { return n.has_value(); });
+            if (!text && !anyName)
+                return fail(m_xml, error, "an outline without a text, title or URL");
+            if (named != names.end()) {
+                text = **named;
+                ++m_report.named;
+            } else {
+                text.emplace();
+            }
+        }
+        if (!note.isEmpty()) {
+            *text += QLatin1Char('\n') + note;
+            ++m_report.notesKept;
+        }
         m_items.push_back({static_cast<std::uint32_t>(level), false, text->toStdString(), 0});
         m_expandedHere.push_back(expanded);
         return true;
@@ -310,6 +344,7 @@ private:
         return true;
     }
 
+    ReadReport &m_report;
     QBuffer m_buffer;
     QXmlStreamReader m_xml;
     QString m_opmlNamespace;
@@ -399,7 +434,7 @@ bool writeOpml(std::span<const Item> items, QIODevice &out, std::vector<std::str
     return !xml.hasError();
 }
 
-std::optional<std::vector<Item>> readOpml(std::string_view bytes, std::string *error)
+std::optional<std::vector<Item>> readOpml(std::string_view bytes, std::string *error, ReadReport &report)
 {
     const QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     // Qt's own message for bad UTF-8 names no useful place; ours does.
@@ -407,7 +442,7 @@ std::optional<std::vector<Item>> readOpml(std::string_view bytes, std::string *e
     if ((encoding.isEmpty() || encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0)
         && !data.startsWith("\xFE\xFF") && !data.startsWith("\xFF\xFE") && !checkUtf8(bytes, error))
         return std::nullopt;
-    return Reader(data).read(error);
+    return Reader(data, report).read(error);
 }
 
 } // namespace outline::detail

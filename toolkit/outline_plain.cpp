@@ -1,11 +1,10 @@
-// The two plain-text formats, Markdown and indented text, and the UTF-8
-// checks every format shares.
+// Indented text, and the UTF-8 checks every format shares.
 
 #include "toolkit/outline_formats.h"
 
 #include <QIODevice>
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -13,12 +12,13 @@ namespace outline::detail {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+// A text's first space, as indented text writes it.
+constexpr std::string_view kLeadingSpace = "\\ ";
 
-// A file's lines, numbered from 1, without their '\n' or a '\r' before it. A
-// file that ends in '\n' has no empty line after it; a byte order mark is not
-// part of the first line.
+// A file's lines, without their '\n' or a '\r' before it. A file that ends in
+// '\n' has no empty line after it; a byte order mark is not part of the
+// first line.
 class Lines {
 public:
     explicit Lines(std::string_view bytes) : m_rest(bytes)
@@ -35,233 +35,16 @@ public:
         m_rest.remove_prefix(end == std::string_view::npos ? m_rest.size() : end + 1);
         if (line.ends_with('\r'))
             line.remove_suffix(1);
-        ++m_number;
         return true;
     }
-    std::size_t number() const { return m_number; }
 
 private:
     std::string_view m_rest;
-    std::size_t m_number = 0;
 };
 
-bool fail(std::string *error, std::size_t line, const std::string &what)
+bool isBlank(std::string_view line)
 {
-    if (error)
-        *error = "line " + std::to_string(line) + ": " + what;
-    return false;
-}
-
-// Checks that an item at level may follow the items read so far (the one
-// before it at level `last`).
-bool levelFits(std::size_t line, std::size_t level, bool first, std::size_t last, std::string *error)
-{
-    if (first && level > 0)
-        return fail(error, line, "the first item is indented; the list starts at the top level");
-    if (!first && level > last + 1) {
-        return fail(error, line,
-                    "level " + std::to_string(level) + " after level " + std::to_string(last)
-                        + ": a level is skipped (an item goes at most one level deeper than the one before it)");
-    }
-    return true;
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isAsciiPunctuation(char c)
-{
-    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
-}
-
-bool isAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-void appendUtf8(std::string &out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Lines gathered and written to the device a megabyte at a time.
-class Output {
-public:
-    explicit Output(QIODevice &device) : m_device(device) {}
-    std::string &text() { return m_text; }
-    bool lineDone()
-    {
-        return m_text.size() < (std::size_t{1} << 20) || flush();
-    }
-    bool flush()
-    {
-        const bool ok = m_ok && m_device.write(m_text.data(), static_cast<qint64>(m_text.size()))
-                == static_cast<qint64>(m_text.size());
-        m_text.clear();
-        m_ok = ok;
-        return ok;
-    }
-
-private:
-    QIODevice &m_device;
-    std::string m_text;
-    bool m_ok = true;
-};
-
-// ---------------------------------------------------------------- Markdown
-
-// One line of a text: markup characters escaped, spaces and tabs at its ends
-// and carriage returns as character references.
-void appendMarkdownLine(std::string &out, std::string_view line)
-{
-    std::size_t begin = 0;
-    while (begin < line.size() && isSpace(line[begin]))
-        out += line[begin++] == ' ' ? "&#32;" : "&#9;";
-    std::size_t end = line.size();
-    while (end > begin && isSpace(line[end - 1]))
-        --end;
-    std::size_t digitsEnd = begin; // "1." or "1)" at the start would be an ordered list
-    while (digitsEnd < end && isDigit(line[digitsEnd]))
-        ++digitsEnd;
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = line[i];
-        const bool blockStart = i == begin && (c == '#' || c == '>' || c == '-' || c == '+' || c == '=');
-        const bool listNumber = i == digitsEnd && digitsEnd > begin && (c == '.' || c == ')');
-        const bool inline_ = c == '\\' || c == '`' || c == '*' || c == '_' || c == '[' || c == ']' || c == '<'
-            || c == '~' || c == '|';
-        const bool entity = c == '&' && i + 1 < line.size() && (line[i + 1] == '#' || isAsciiLetter(line[i + 1]));
-        if (blockStart || listNumber || inline_ || entity) {
-            out += '\\';
-            out += c;
-        } else if (c == '\r') {
-            out += "&#13;";
-        } else {
-            out += c;
-        }
-    }
-    for (std::size_t i = end; i < line.size(); ++i)
-        out += line[i] == ' ' ? "&#32;" : "&#9;";
-}
-
-void appendMarkdownText(std::string &out, std::string_view text, std::size_t contentColumn)
-{
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t lineBreak = text.find('\n', start);
-        appendMarkdownLine(out, text.substr(start, lineBreak - start));
-        if (lineBreak == std::string_view::npos)
-            return;
-        start = lineBreak + 1;
-        // A list item cannot hold an empty line: such a break stays inline.
-        if (start == text.size() || text[start] == '\n') {
-            out += "&#10;";
-        } else {
-            out += "\\\n";
-            out.append(contentColumn, ' ');
-        }
-    }
-}
-
-// What a character reference that the reader knows stands for.
-std::optional<std::uint32_t> characterReference(std::string_view s, std::size_t &length)
-{
-    static constexpr std::array<std::pair<std::string_view, char>, 5> kNamed{
-        {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
-    for (const auto &[name, c] : kNamed) {
-        if (s.starts_with(name)) {
-            length = name.size();
-            return static_cast<std::uint32_t>(c);
-        }
-    }
-    if (!s.starts_with("&#"))
-        return std::nullopt;
-    const bool hex = s.size() > 2 && (s[2] == 'x' || s[2] == 'X');
-    std::size_t i = hex ? 3 : 2;
-    const std::size_t digitsFrom = i;
-    std::uint32_t cp = 0;
-    while (i < s.size() && i - digitsFrom < (hex ? 6u : 7u)) {
-        const char c = s[i];
-        std::uint32_t digit;
-        if (isDigit(c))
-            digit = static_cast<std::uint32_t>(c - '0');
-        else if (hex && c >= 'a' && c <= 'f')
-            digit = static_cast<std::uint32_t>(c - 'a' + 10);
-        else if (hex && c >= 'A' && c <= 'F')
-            digit = static_cast<std::uint32_t>(c - 'A' + 10);
-        else
-            break;
-        cp = cp * (hex ? 16 : 10) + digit;
-        ++i;
-    }
-    if (i == digitsFrom || i >= s.size() || s[i] != ';')
-        return std::nullopt;
-    length = i + 1;
-    // As CommonMark reads them: nothing that is no character.
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    return cp;
-}
-
-// The text of one line of an item; true when it ends in a backslash that
-// escapes nothing, a line break if the next line goes on with the text.
-bool decodeMarkdown(std::string_view s, std::string &out)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        const char c = s[i];
-        if (c == '\\') {
-            if (i + 1 == s.size())
-                return true;
-            if (isAsciiPunctuation(s[i + 1])) {
-                out += s[i + 1];
-                i += 2;
-            } else {
-                out += c;
-                ++i;
-            }
-            continue;
-        }
-        std::size_t length = 0;
-        if (c == '&') {
-            if (const auto cp = characterReference(s.substr(i), length)) {
-                appendUtf8(out, *cp);
-                i += length;
-                continue;
-            }
-        }
-        out += c;
-        ++i;
-    }
-    return false;
-}
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && isSpace(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back()))
-        s.remove_suffix(1);
-    return s;
+    return std::all_of(line.begin(), line.end(), isSpace);
 }
 
 // ---------------------------------------------------------------- indented text
@@ -367,89 +150,22 @@ bool checkUtf8(std::string_view bytes, std::string *error)
     return false;
 }
 
-bool writeMarkdown(std::span<const Item> items, QIODevice &device)
-{
-    Output output(device);
-    std::string &out = output.text();
-    for (const Item &item : items) {
-        // An empty first child right below its parent's text would go on
-        // with that text, or underline it as a heading: a blank line ends
-        // the text first.
-        if (item.text.empty() && &item != items.data() && item.level > (&item - 1)->level && !(&item - 1)->text.empty())
-            out += '\n';
-        out.append(2 * static_cast<std::size_t>(item.level), ' ');
-        out += item.expanded ? '+' : '-';
-        if (!item.text.empty()) {
-            out += ' ';
-            appendMarkdownText(out, item.text, 2 * static_cast<std::size_t>(item.level) + 2);
-        }
-        out += '\n';
-        if (!output.lineDone())
-            return false;
-    }
-    return output.flush();
-}
-
-std::optional<std::vector<Item>> readMarkdown(std::string_view bytes, std::string *error)
-{
-    if (!checkUtf8(bytes, error))
-        return std::nullopt;
-    std::vector<Item> items;
-    // The last item's text ended in a lone backslash: a line break if the
-    // next line goes on with it, the backslash itself otherwise.
-    bool lineBreak = false;
-    Lines lines(bytes);
-    std::string_view line;
-    while (lines.next(line)) {
-        std::size_t indent = 0;
-        while (indent < line.size() && isSpace(line[indent]))
-            ++indent;
-        const bool blank = indent == line.size();
-        const bool bullet = !blank && (line[indent] == '-' || line[indent] == '+' || line[indent] == '*')
-            && (indent + 1 == line.size() || isSpace(line[indent + 1]));
-        if (lineBreak && !blank && !bullet) {
-            items.back().text += '\n';
-            lineBreak = decodeMarkdown(trimmed(line), items.back().text);
-            continue;
-        }
-        if (lineBreak)
-            items.back().text += '\\';
-        lineBreak = false;
-        if (blank)
-            continue;
-        if (!bullet) {
-            fail(error, lines.number(),
-                 "not a list item: every line is \"- \" or \"+ \" and the item's text, two spaces in per level");
-            return std::nullopt;
-        }
-        if (line.substr(0, indent).find('\t') != std::string_view::npos) {
-            fail(error, lines.number(), "a tab in the indentation; each level is two spaces");
-            return std::nullopt;
-        }
-        if (indent % 2 != 0) {
-            fail(error, lines.number(), std::to_string(indent) + " spaces before the bullet; each level is two spaces");
-            return std::nullopt;
-        }
-        const std::size_t level = indent / 2;
-        if (!levelFits(lines.number(), level, items.empty(), items.empty() ? 0 : items.back().level, error))
-            return std::nullopt;
-        Item &item = items.emplace_back();
-        item.level = static_cast<std::uint32_t>(level);
-        item.expanded = line[indent] == '+';
-        lineBreak = decodeMarkdown(trimmed(line.substr(indent + 1)), item.text);
-    }
-    if (lineBreak)
-        items.back().text += '\\';
-    return items;
-}
-
 bool writeText(std::span<const Item> items, QIODevice &device)
 {
     Output output(device);
     std::string &out = output.text();
     for (const Item &item : items) {
         out.append(item.level, '\t');
-        appendOneLine(out, item.text);
+        // Neither an empty line nor leading spaces, which a reader takes for
+        // no item or for indentation: "~", or "\ " for the first space.
+        std::string_view text = item.text;
+        if (text.empty()) {
+            out += '~';
+        } else if (text.starts_with(' ')) {
+            out += kLeadingSpace;
+            text.remove_prefix(1);
+        }
+        appendOneLine(out, text);
         out += '\n';
         if (!output.lineDone())
             return false;
@@ -457,20 +173,45 @@ bool writeText(std::span<const Item> items, QIODevice &device)
     return output.flush();
 }
 
-std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *error)
+std::optional<std::vector<Item>> readText(std::string_view bytes, std::string *error, ReadReport &report)
 {
     if (!checkUtf8(bytes, error))
         return std::nullopt;
-    std::vector<Item> items;
+    // Tabs make the levels when any line starts with one, and the spaces
+    // after them are the text's own; otherwise leading spaces do, however
+    // many a level.
+    bool byTabs = false;
     Lines lines(bytes);
     std::string_view line;
+    while (!byTabs && lines.next(line))
+        byTabs = line.starts_with('\t') && !isBlank(line);
+    const char indentChar = byTabs ? '\t' : ' ';
+
+    // The indents of the items on the path to the last one: a deeper line is
+    // its child; a shallower one is the sibling of the item on the path
+    // indented as deep, or, when none is, the child of the closest one
+    // indented less.
+    std::vector<std::size_t> path;
+    std::size_t lastIndent = 0;
+    std::vector<Item> items;
+    lines = Lines(bytes);
     while (lines.next(line)) {
-        std::size_t level = 0;
-        while (level < line.size() && line[level] == '\t')
-            ++level;
-        if (!levelFits(lines.number(), level, items.empty(), items.empty() ? 0 : items.back().level, error))
-            return std::nullopt;
-        items.push_back({static_cast<std::uint32_t>(level), false, unescaped(line.substr(level)), 0});
+        if (isBlank(line))
+            continue;
+        const std::size_t indent = std::min(line.find_first_not_of(indentChar), line.size());
+        while (!path.empty() && path.back() > indent)
+            path.pop_back();
+        if (!path.empty() && path.back() == indent)
+            path.pop_back();
+        // More than one tab past the line before (or any before the first
+        // line) skips a level; the stack mends it.
+        if (byTabs ? indent > (items.empty() ? 0 : lastIndent + 1) : items.empty() && indent > 0)
+            ++report.levelsMended;
+        lastIndent = indent;
+        const std::string_view text = line.substr(indent);
+        items.push_back({static_cast<std::uint32_t>(path.size()), false,
+                         text.starts_with(kLeadingSpace) ? " " + unescaped(text.substr(2)) : unescaped(text), 0});
+        path.push_back(indent);
     }
     return items;
 }

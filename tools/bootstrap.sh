@@ -15,7 +15,7 @@ if [[ $mode != run && $mode != test ]]; then
     exit 2
 fi
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libsqlite3-dev sqlite3 libcmark-dev
           libgtest-dev libbenchmark-dev fonts-dejavu-core xvfb xauth twm desktop-file-utils)
 # In test mode only: for the screen-reader test, Orca, its speech (a dummy
 # output module, no sound device), the accessibility bus and xdotool to type;

@@ -58,8 +58,9 @@ std::string reason(const QString &s)
 }
 
 // Links the items the way the program does, keys 2, 3, ... in display order,
-// and writes them into the new store at file in one transaction; the store
-// must then check clean.
+// and writes them into the new store at file in one transaction, the root
+// open so that the window shows the top level; the store must then check
+// clean.
 bool fillStore(const std::string &file, std::span<const Item> items, std::string *error)
 {
     if (items.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - 2))
@@ -88,12 +89,12 @@ bool fillStore(const std::string &file, std::span<const Item> items, std::string
     const auto connection = store::Connection::open(file);
     if (!connection)
         return fail(error, store::lastError());
-    store::Statement insert, rootChild;
+    store::Statement insert, root;
     if (!connection->setDurable() || !insert.prepare(connection->handle(), kInsertWholeItem)
-        || !rootChild.prepare(connection->handle(), store::sql::update(std::array{Field::KeyChi})))
+        || !root.prepare(connection->handle(), store::sql::update(std::array{Field::KeyChi, Field::Expand})))
         return fail(error, !connection->lastError().empty() ? connection->lastError()
                                : !insert.error().empty()    ? insert.error()
-                                                            : rootChild.error());
+                                                            : root.error());
     store::TransactionScope scope(connection.get(), store::TransactionScope::Kind::Write);
     if (!scope.active())
         return fail(error, connection->lastError());
@@ -114,10 +115,11 @@ bool fillStore(const std::string &file, std::span<const Item> items, std::string
         if (!insert.run())
             return writeFailed(insert);
     }
-    rootChild.bind(1, std::int64_t{firstTop});
-    rootChild.bind(2, std::int64_t{store::kRootKey});
-    if (!rootChild.run())
-        return writeFailed(rootChild);
+    root.bind(1, std::int64_t{firstTop});
+    root.bind(2, true);
+    root.bind(3, std::int64_t{store::kRootKey});
+    if (!root.run())
+        return writeFailed(root);
     if (!scope.commit())
         return fail(error, connection->lastError());
 
@@ -370,7 +372,8 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
 }
 
 bool importFile(const std::string &inPath, const std::string &storePath, Format format, bool replace,
-                std::span<const store::CommandRowText> commands, std::string *error)
+                std::span<const store::CommandRowText> commands, std::string *error, ReadReport *report,
+                std::size_t *itemsRead)
 {
     if (!checkTarget(storePath, replace, error))
         return false;
@@ -386,8 +389,9 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
         return fail(error, "the file cannot be read (" + reason(in.errorString()) + ")");
     in.close();
     std::string readError;
+    ReadReport readReport;
     const auto items = read(format, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                            &readError);
+                            &readError, &readReport);
     if (!items)
         return fail(error, readError);
 
@@ -405,7 +409,13 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
     if (!(store::createStore(built, commands) || fail(&writeError, store::lastError()))
         || !fillStore(built, *items, &writeError))
         return fail(error, "the new store cannot be written (" + writeError + ")");
-    return writingOver ? writeOver(built, storePath, inPath, error) : placeFile(built, target, false, error);
+    if (!(writingOver ? writeOver(built, storePath, inPath, error) : placeFile(built, target, false, error)))
+        return false;
+    if (report)
+        *report = readReport;
+    if (itemsRead)
+        *itemsRead = items->size();
+    return true;
 }
 
 int exportCommand(const std::vector<std::string> &arguments)
@@ -436,10 +446,13 @@ int importCommand(const std::vector<std::string> &arguments, std::span<const sto
     if (!format)
         return 2;
     std::string error;
-    if (!importFile(a.files[0], a.files[1], *format, a.force, commands, &error)) {
+    ReadReport report;
+    std::size_t items = 0;
+    if (!importFile(a.files[0], a.files[1], *format, a.force, commands, &error, &report, &items)) {
         say("cannot import " + a.files[0] + ": " + error);
         return 1;
     }
+    say(summary(items, report));
     return 0;
 }
 

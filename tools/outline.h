@@ -6,6 +6,7 @@
 #include "store/create.h"
 #include "toolkit/outline.h"
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,9 +36,12 @@ bool exportStore(const std::string &storePath, const std::string &outPath, Forma
 // program that has it open sees the change and goes on in the new tree; its
 // mode loses the permissions of group and others that inPath does not have.
 // Refuses an empty path and a link to nothing. On failure nothing is created
-// and nothing replaced. False, with the reason.
+// and nothing replaced. False, with the reason; on success *itemsRead and
+// *report (when given) say how many items were read and what the read
+// skipped or changed.
 bool importFile(const std::string &inPath, const std::string &storePath, Format format, bool replace,
-                std::span<const store::CommandRowText> commands, std::string *error);
+                std::span<const store::CommandRowText> commands, std::string *error, ReadReport *report = nullptr,
+                std::size_t *itemsRead = nullptr);
 
 // The commands of branchkeeper-store, given the arguments after the command's
 // name. They print to standard error and return the exit status, or -1 when
@@ -46,10 +50,11 @@ bool importFile(const std::string &inPath, const std::string &storePath, Format 
 //     1 written with skips or changes (each said), 2 nothing written (an
 //     unknown format, a store that cannot be read, an existing OUT without
 //     --force, a database at OUT, an output that cannot be written).
-//   import IN NEW-STORE [--format opml|md|txt] [--force]: 0 done, 1 nothing
-//     created (an input that cannot be read or is no outline, an existing
-//     NEW-STORE without --force, or with it one that is no store, a store
-//     that cannot be written), 2 an unknown format.
+//   import IN NEW-STORE [--format opml|md|txt] [--force]: 0 done (a last
+//     line says how many items were read and what was skipped or changed),
+//     1 nothing created (an input that cannot be read or is no outline, an
+//     existing NEW-STORE without --force, or with it one that is no store, a
+//     store that cannot be written), 2 an unknown format.
 int exportCommand(const std::vector<std::string> &arguments);
 int importCommand(const std::vector<std::string> &arguments, std::span<const store::CommandRowText> commands);
 
