@@ -81,8 +81,9 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     // The clipboard on the tree: the highlighted item's branch out, an outline in.
     TreeV->addCommandKey(QKeySequence::Copy, [] { modTree::CopyKey(); });
     TreeV->addCommandKey(QKeySequence::Cut, [this] { TreeV_ClipboardKey("cut", modTree::CutKey); });
-    TreeV->addCommandKey(QKeySequence::Paste,
-                         [this] { TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::After); }); });
+    TreeV->addCommandKey(QKeySequence::Paste, [this] {
+        TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::After); });
+    });
     TreeV->addCommandKey(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] {
         TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::FirstChildren); });
     });

@@ -322,7 +322,8 @@ Input parse(const std::uint8_t *data, std::size_t size)
         case 'v':
             if (in.actions.size() < kMaxActions) {
                 const std::string_view format = nextField(rest);
-                in.actions.push_back({kind, std::string(format.substr(0, 1)) + unescape(rest.empty() ? rest : rest.substr(1))});
+                const std::string text = unescape(rest.empty() ? rest : rest.substr(1));
+                in.actions.push_back({kind, std::string(format.substr(0, 1)) + text});
             }
             break;
         default:
@@ -630,8 +631,8 @@ bool perform(frmTree &window, const Action &action)
         data->setData(type, QByteArray::fromStdString(action.argument.substr(action.argument.empty() ? 0 : 1)));
         QApplication::clipboard()->setMimeData(data);
         window.tree()->setFocus();
-        sendKey(window.tree(), Qt::Key_V, format == lower ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier,
-                QString());
+        const auto modifiers = format == lower ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier;
+        sendKey(window.tree(), Qt::Key_V, modifiers, QString());
         return false;
     }
     default:

@@ -34,17 +34,9 @@ using Lines = std::vector<std::string>;
 namespace {
 
 // Root 1: 2 (open: 5 (closed: 8 "eight\nlines"), 6, 10), 3 (closed: 7), 4.
-const std::vector<Item> kTree = {
-    {1, 0},
-    {2, 1, true, "two"},
-    {5, 2, false, "five"},
-    {8, 5, false, "eight\nlines"},
-    {6, 2, false, "~"},
-    {10, 2, false, "ten"},
-    {3, 1, false, "three"},
-    {7, 3, false, "seven"},
-    {4, 1, false, "four"},
-};
+const std::vector<Item> kTree = {{1, 0},           {2, 1, true, "two"},    {5, 2, false, "five"},
+                                  {8, 5, false, "eight\nlines"}, {6, 2, false, "~"}, {10, 2, false, "ten"},
+                                  {3, 1, false, "three"}, {7, 3, false, "seven"}, {4, 1, false, "four"}};
 
 class ClipboardTest : public GuiTest {
 protected:
@@ -55,10 +47,7 @@ protected:
         window->tree()->setFocus();
         window->tree()->highlight(node(modTree::ItemNode(item).toString()));
     }
-    void keys(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
-    {
-        QTest::keyClick(window->tree(), k, modifiers);
-    }
+    void keys(Qt::Key k, Qt::KeyboardModifiers m = Qt::ControlModifier) { QTest::keyClick(window->tree(), k, m); }
     void clipboardHolds(const char *type, const std::string &bytes)
     {
         auto *data = new QMimeData;
@@ -85,11 +74,7 @@ protected:
     {
         return static_cast<std::int32_t>(store.count("SELECT coalesce(max(KeyInd), 0) FROM TbTree WHERE KeySel <> 0"));
     }
-    void expectConsistent()
-    {
-        const auto check = testing_support::checkTree(store);
-        EXPECT_TRUE(check.ok()) << check.report();
-    }
+    void expectConsistent() { EXPECT_TRUE(testing_support::checkTree(store).ok()); }
 };
 
 const Lines kBefore = {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four"};
@@ -131,78 +116,66 @@ TEST_F(ClipboardTest, ACopyPastesBackFromEachFormat)
 
 struct PasteCase {
     const char *name;
+    const char *type;
+    std::string bytes;
     std::int32_t on;
     Qt::KeyboardModifiers modifiers;
+    const char *first; // the text of the item marked after it; nullptr: refused, nothing written
     Lines expected;
 };
 
-// Where Ctrl+V and Ctrl+Shift+V put "a" with child "b", and "c".
+const std::string kList = "+ a\n  - b\n- c\n";
+const auto kCtrl = Qt::ControlModifier;
+const auto kCtrlShift = Qt::ControlModifier | Qt::ShiftModifier;
 const PasteCase kPastes[] = {
-    {"AfterAChild", 5, Qt::ControlModifier,
+    {"AfterAChild", "text/markdown", kList, 5, kCtrl, "a",
      {"1 + two", "2 five", "3 eight\nlines", "2 + a", "3 b", "2 c", "2 ~", "2 ten", "1 three", "2 seven", "1 four"}},
-    {"AfterATopLevelItemItsOpenStateClosed", 3, Qt::ControlModifier,
+    {"AfterATopLevelItemItsOpenStateClosed", "text/markdown", kList, 3, kCtrl, "a",
      {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 a", "2 b", "1 c", "1 four"}},
-    {"AsFirstChildrenOpensTheItem", 3, Qt::ControlModifier | Qt::ShiftModifier,
+    {"AsFirstChildrenOpensTheItem", "text/markdown", kList, 3, kCtrlShift, "a",
      {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 + three", "2 + a", "3 b", "2 c", "2 seven", "1 four"}},
-    {"AsFirstChildrenOfALeaf", 4, Qt::ControlModifier | Qt::ShiftModifier,
+    {"AsFirstChildrenOfALeaf", "text/markdown", kList, 4, kCtrlShift, "a",
      {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 + four", "2 + a", "3 b", "2 c"}},
-    {"AfterTheRootMeansItsFirstChildren", 1, Qt::ControlModifier,
+    {"AfterTheRootMeansItsFirstChildren", "text/markdown", kList, 1, kCtrl, "a",
      {"1 a", "2 b", "1 c", "1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four"}},
+    {"PlainTextOneLine", "text/plain", "one line", 4, kCtrl, "one line",
+     {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four", "1 one line"}},
+    {"PlainTextLinesAreItemsBlankOnesNone", "text/plain", "first\nsecond\n\n  \nthird\n", 4, kCtrl, "first",
+     {"1 + two", "2 five", "3 eight\nlines", "2 ~", "2 ten", "1 three", "2 seven", "1 four", "1 first", "1 second",
+      "1 third"}},
+    {"BrokenOpmlIsRefused", "text/x-opml", "<opml><body><outline text=\"x\"></body></opml>", 5, kCtrl, nullptr, {}},
+    {"TextThatIsNoUtf8IsRefused", "text/plain", "bad \xFF byte", 5, kCtrl, nullptr, {}},
 };
 
 class Pastes : public ClipboardTest, public ::testing::WithParamInterface<PasteCase> {};
 
-TEST_P(Pastes, PutTheItemsThereWithTheirNesting)
+// Where Ctrl+V and Ctrl+Shift+V put the items, keeping their nesting, the
+// first one marked; a text the reader refuses changes nothing (not even the
+// mark) and says why, to the terminal and to a screen reader.
+TEST_P(Pastes, PutTheItemsThereOrRefuseThemWhole)
 {
+    const PasteCase &c = GetParam();
     startLogged(kTree);
-    clipboardHolds("text/markdown", "+ a\n  - b\n- c\n");
-    highlight(GetParam().on);
-    keys(Qt::Key_V, GetParam().modifiers);
-    EXPECT_EQ(tree(), GetParam().expected);
+    clipboardHolds(c.type, c.bytes);
+    const auto before = store.dump();
+    highlight(c.on);
+    ::testing::internal::CaptureStderr();
+    keys(Qt::Key_V, c.modifiers);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    if (!c.first) {
+        EXPECT_EQ(store.dump(), before);
+        EXPECT_NE(said.find("nothing pasted: "), std::string::npos) << said;
+        EXPECT_TRUE(window->tree()->accessibleDescription().startsWith("Nothing pasted: "));
+        return;
+    }
+    EXPECT_EQ(tree(), c.expected);
     expectConsistent();
-    EXPECT_EQ(text(marked()), "a");
+    EXPECT_EQ(text(marked()), c.first);
+    EXPECT_EQ(said, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Clipboard, Pastes, ::testing::ValuesIn(kPastes),
                          [](const auto &info) { return std::string(info.param.name); });
-
-// Plain text without structure is that many items; a text the reader refuses
-// changes nothing and says why, to the terminal and to a screen reader.
-TEST_F(ClipboardTest, PlainTextIsItemsAndARefusedPasteChangesNothing)
-{
-    const struct {
-        const char *type;
-        std::string bytes;
-        Lines added; // empty: refused
-    } cases[] = {
-        {"text/plain", "one line", {"1 one line"}},
-        {"text/plain", "first\nsecond\n\nthird\n", {"1 first", "1 second", "1 third"}},
-        {"text/x-opml", "<opml version=\"2.0\"><body><outline text=\"x\"></body></opml>", {}},
-        {"text/plain", "bad \xFF byte", {}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.bytes);
-        if (window)
-            restart();
-        startLogged(kTree);
-        clipboardHolds(c.type, c.bytes);
-        const auto before = store.dump();
-        highlight(4);
-        ::testing::internal::CaptureStderr();
-        keys(Qt::Key_V);
-        const std::string said = ::testing::internal::GetCapturedStderr();
-        if (c.added.empty()) {
-            EXPECT_EQ(store.dump(), before);
-            EXPECT_NE(said.find("nothing pasted: "), std::string::npos) << said;
-            EXPECT_TRUE(window->tree()->accessibleDescription().startsWith("Nothing pasted: "));
-            continue;
-        }
-        Lines expected = kBefore;
-        expected.insert(expected.end(), c.added.begin(), c.added.end());
-        EXPECT_EQ(tree(), expected);
-        EXPECT_EQ(said, "");
-    }
-}
 
 // Ctrl+X takes the branch out as Del does and leaves it on the clipboard, so
 // Ctrl+V puts it back elsewhere; the keyboard stays in the tree. Ctrl+C on the
