@@ -111,6 +111,15 @@ std::vector<ActionCase> everyAction()
          [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier); }},
         {"Cut", [](GuiTest &t) { t.click(nodeOf(kMiddle)); },
          [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier); }},
+        {"Undo", [](GuiTest &t) { t.click(nodeOf(kMiddle)); t.press(CmdMoveUp); },
+         [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier); }},
+        {"Redo",
+         [](GuiTest &t) {
+             t.click(nodeOf(kMiddle));
+             t.press(CmdMoveUp);
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+         },
+         [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Y, Qt::ControlModifier); }},
     };
     static const char *const kNames[] = {"", "AddBefore", "AddAfter", "AddChild", "MoveUp", "MoveDown", "MoveOut",
                                          "MoveIn", "Delete", "NoCommand", "Quit", "Refresh"};
@@ -304,6 +313,29 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
 INSTANTIATE_TEST_SUITE_P(UserActions, KillInTheMiddle,
                          ::testing::Values(kKillCases[0], kKillCases[1], kKillCases[2], kPasteKill),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// Killed while an undo puts a deleted item back, as its next sibling is
+// linked to it: the file keeps the delete (its own commit) and none of the undo.
+TEST_F(KillInTheMiddle, DuringAnUndoLeavesTheFileAsTheCommandLeftIt)
+{
+    TestStore store;
+    std::vector<std::pair<std::string, std::string>> toolbar; // Del is the key of a button
+    for (const auto &command : Commands())
+        toolbar.emplace_back(command.picture, command.about);
+    store.create({{1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true},
+                  {10, 2, false, "ten"}, {3, 1, false, "three"}, {4, 1, false, "four"}},
+                 toolbar);
+    QProcess runner;
+    run(store, {"undo", "6"}, runner, "AFTER UPDATE OF KeyPrw ON TbTree WHEN NEW.KeyInd = 10 AND NEW.KeyPrw = 6");
+    ASSERT_EQ(runner.exitStatus(), QProcess::CrashExit) << runner.readAllStandardError().toStdString();
+    EXPECT_EQ(testing_support::outline(store), (std::vector<std::string>{"2@1", "5@2", "10@2", "3@1", "4@1"}));
+    const auto check = testing_support::checkTree(store);
+    EXPECT_TRUE(check.ok()) << check.report();
+
+    run(store, {"undo", "5"}, runner);
+    EXPECT_EQ(runner.exitCode(), 3) << runner.readAllStandardError().toStdString();
+    EXPECT_EQ(testing_support::outline(store), (std::vector<std::string>{"2@1", "5@2", "10@2", "3@1", "4@1"}));
+}
 
 // Quit needs no marked item: not after a delete (nothing marked), nor when
 // the marked record is no longer in the tree (another window deleted it).
