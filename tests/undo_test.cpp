@@ -8,10 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QStringList>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
@@ -61,23 +58,24 @@ public:
         keys(Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
         return ::testing::internal::GetCapturedStderr();
     }
-    std::string tag() const { return testing_support::tagText(*window->textBox()); }
 };
 
 struct CommandCase {
     const char *name;
     std::function<void(UndoTest &)> run; // on item 6, highlighted and marked
+    friend void PrintTo(const CommandCase &c, std::ostream *os) { *os << c.name; }
 };
 
-const CommandCase kCommands[] = {
-    {"AddBefore", [](UndoTest &t) { t.press(CmdAddBefore); }},
-    {"AddAfter", [](UndoTest &t) { t.press(CmdAddAfter); }},
-    {"AddChild", [](UndoTest &t) { t.press(CmdAddChild); }},
-    {"MoveUp", [](UndoTest &t) { t.press(CmdMoveUp); }},
-    {"MoveDown", [](UndoTest &t) { t.press(CmdMoveDown); }},
-    {"MoveOut", [](UndoTest &t) { t.press(CmdMoveOut); }},
-    {"MoveIn", [](UndoTest &t) { t.press(CmdMoveIn); }},
-    {"Delete", [](UndoTest &t) { t.press(CmdDelete); }},
+std::vector<CommandCase> everyCommand()
+{
+    std::vector<CommandCase> cases;
+    for (const auto &row : Commands())
+        if (row.number <= CmdDelete)
+            cases.push_back({row.picture, [n = row.number](UndoTest &t) { t.press(n); }});
+    return cases;
+}
+
+const CommandCase kKeys[] = {
     {"DelKey", [](UndoTest &t) { t.keys(Qt::Key_Delete, Qt::NoModifier); }},
     {"Cut", [](UndoTest &t) { t.keys(Qt::Key_X); }},
     {"PasteBranch", [](UndoTest &t) { t.keys(Qt::Key_V); }},
@@ -98,15 +96,16 @@ TEST_P(EveryCommand, UndoGivesTheFileBeforeAndRedoTheFileAfter)
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(undo(), "");
         EXPECT_EQ(store.dump(), undone(before, after));
-        EXPECT_EQ(tag(), "6K"); // marked as a click marks it
+        EXPECT_EQ(testing_support::tagText(*window->textBox()), "6K"); // marked as a click marks it
         EXPECT_EQ(undo(true), "");
         EXPECT_EQ(store.dump(), after);
-        const auto check = testing_support::checkTree(store);
-        EXPECT_TRUE(check.ok()) << check.report();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Undo, EveryCommand, ::testing::ValuesIn(kCommands),
+INSTANTIATE_TEST_SUITE_P(Button, EveryCommand, ::testing::ValuesIn(everyCommand()), [](const auto &info) {
+    return std::string(info.param.name).substr(0, std::string(info.param.name).find('.'));
+});
+INSTANTIATE_TEST_SUITE_P(Key, EveryCommand, ::testing::ValuesIn(kKeys),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A touched record changed since: from another program (the history is
@@ -129,7 +128,6 @@ TEST_F(UndoTest, UndoAfterAnOutsideChangeToATouchedItemIsRefusedAndWritesNothing
         const Lines before = store.dump();
         const std::string said = undo();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_EQ(store.dump(), before);
         EXPECT_EQ(undo(true) + undo(), ""); // nothing left to undo or redo
         EXPECT_EQ(store.dump(), before);
     }
@@ -160,9 +158,8 @@ TEST_F(UndoTest, CtrlZInTheTextBoxUndoesTypingAndStoresIt)
     press(CmdMoveUp);
     const Lines moved = testing_support::outline(store);
     type("abc");
-    QTest::keyClick(window->textBox(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_NE(window->textBox()->text(), "sixabc");
-    EXPECT_EQ(store.field(6, "KeyTxt"), "'" + window->textBox()->text().toStdString() + "'");
+    QTest::keyClick(window->textBox(), Qt::Key_Z, Qt::ControlModifier); // stored as a keystroke is
+    EXPECT_EQ(store.field(6, "KeyTxt"), "'six'");
     EXPECT_EQ(testing_support::outline(store), moved);
 }
 
