@@ -32,6 +32,10 @@ constexpr std::array kLinks{Field::KeyPar, Field::KeyChi, Field::KeyPrw, Field::
 // them: the user may have opened or closed an item since.
 constexpr std::array kOthers{Field::Expand, Field::KeyRef, Field::RefCut};
 
+// What the history reads of a record: never its text, which it leaves alone.
+constexpr std::array kRecorded{Field::KeyPar, Field::KeyChi, Field::KeyPrw, Field::KeyNxt,
+                               Field::KeySel, Field::Expand, Field::KeyRef, Field::RefCut};
+
 const Value &at(const Record &record, Field f)
 {
     return record[store::fieldIndex(f)];
@@ -212,7 +216,7 @@ CommandRecording::CommandRecording()
         return; // the action writes nothing
     droppedForOutsideChange();
     m_marked = MarkedItem().value_or(0);
-    m_recorder = std::make_unique<store::ChangeRecorder>(connection);
+    m_recorder = std::make_unique<store::ChangeRecorder>(connection, kRecorded);
 }
 
 CommandRecording::~CommandRecording()

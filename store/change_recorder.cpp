@@ -38,7 +38,7 @@ Value valueOf(sqlite3_value *v)
 
 } // namespace
 
-ChangeRecorder::ChangeRecorder(Connection *connection)
+ChangeRecorder::ChangeRecorder(Connection *connection, std::span<const Field> fields)
 {
     if (!connection || !connection->handle())
         return;
@@ -47,9 +47,9 @@ ChangeRecorder::ChangeRecorder(Connection *connection)
         return;
     for (const std::string &name : columns.columnNames()) {
         std::optional<Field> field;
-        for (const auto &column : kTreeColumns)
-            if (sqlite3_stricmp(name.c_str(), std::string(column.name).c_str()) == 0)
-                field = column.field;
+        for (const Field f : fields)
+            if (sqlite3_stricmp(name.c_str(), std::string(fieldName(f)).c_str()) == 0)
+                field = f;
         m_fieldOfColumn.push_back(field);
     }
     m_connection = connection;
@@ -74,13 +74,14 @@ std::optional<TreeCursor::Record> ChangeRecorder::readRow(sqlite3 *db, bool newV
 {
     TreeCursor::Record row{};
     for (std::size_t i = 0; i < m_fieldOfColumn.size(); ++i) {
+        if (!m_fieldOfColumn[i])
+            continue;
         sqlite3_value *v = nullptr;
         const int rc = newValues ? sqlite3_preupdate_new(db, static_cast<int>(i), &v)
                                  : sqlite3_preupdate_old(db, static_cast<int>(i), &v);
         if (rc != SQLITE_OK)
             return std::nullopt;
-        if (const auto field = m_fieldOfColumn[i])
-            row[fieldIndex(*field)] = valueOf(v);
+        row[fieldIndex(*m_fieldOfColumn[i])] = valueOf(v);
     }
     return row;
 }
@@ -96,9 +97,13 @@ void ChangeRecorder::record(sqlite3 *db, int op, long long oldKey, long long new
         m_complete = false;
         return;
     }
+    const auto known = m_indexOfKey.find(newKey);
     auto after = readRow(db, true);
-    auto before = op == SQLITE_UPDATE ? readRow(db, false) : std::nullopt;
-    if (!after || (op == SQLITE_UPDATE && !before)) {
+    // Only the fields before the first write are kept, and the mark's moves
+    // until the first link is written.
+    const bool needBefore = op == SQLITE_UPDATE && (known == m_indexOfKey.end() || !m_linksWritten);
+    auto before = needBefore ? readRow(db, false) : std::nullopt;
+    if (!after || (needBefore && !before)) {
         m_complete = false;
         return;
     }
@@ -113,11 +118,12 @@ void ChangeRecorder::record(sqlite3 *db, int op, long long oldKey, long long new
         if (!m_linksWritten && marked != (before ? toFlag((*before)[sel]).value_or(false) : false))
             m_marks.emplace_back(newKey, marked);
     }
-    const auto [at, added] = m_indexOfKey.try_emplace(newKey, m_changes.size());
-    if (added)
+    if (known == m_indexOfKey.end()) {
+        m_indexOfKey.emplace(newKey, m_changes.size());
         m_changes.push_back({newKey, std::move(before), std::move(*after)});
-    else
-        m_changes[at->second].after = std::move(*after);
+    } else {
+        m_changes[known->second].after = std::move(*after);
+    }
 }
 
 } // namespace store

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -26,9 +27,10 @@ public:
         TreeCursor::Record after{};
     };
 
-    // Attaches to the connection; records nothing without one, or when the
-    // file's TbTree columns cannot be read (complete() is false then).
-    explicit ChangeRecorder(Connection *connection);
+    // Attaches to the connection and records the fields given (the others
+    // read Null); records nothing without a connection, or when the file's
+    // TbTree columns cannot be read (complete() is false then).
+    ChangeRecorder(Connection *connection, std::span<const Field> fields);
     ~ChangeRecorder();
     ChangeRecorder(const ChangeRecorder &) = delete;
     ChangeRecorder &operator=(const ChangeRecorder &) = delete;
