@@ -752,14 +752,14 @@ Rows readRows(store::Connection &reader)
 }
 
 // The records as an undo leaves them: as they were, but for each record the
-// command took (appended, or free), left as a delete leaves an item unless
-// it is under another one the command took.
+// command took (appended, or free and written), left as a delete leaves an
+// item unless it is under another one the command took.
 Rows undone(const Rows &was, const Rows &is)
 {
     std::set<std::string> made;
     for (const auto &[key, row] : is) {
         const auto old = was.find(key);
-        if (old == was.end() || (old->second[1] == "NULL" && old->second[4] == "NULL"))
+        if (old == was.end() || (old->second[1] == "NULL" && old->second[4] == "NULL" && old->second != row))
             made.insert(key);
     }
     Rows rows = was;
