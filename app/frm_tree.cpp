@@ -1,6 +1,7 @@
 #include "app/frm_tree.h"
 
 #include "commands/clipboard.h"
+#include "commands/history.h"
 #include "commands/toolbar.h"
 #include "toolkit/artwork.h"
 #include "toolkit/keyed_tree.h"
@@ -88,6 +89,11 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
         TreeV_ClipboardKey("paste", [] { modTree::PasteKey(modTree::PastePlace::FirstChildren); });
     });
     connect(TreeV, &toolkit::KeyedTree::filesDropped, this, &frmTree::TreeV_FilesDropped);
+
+    // Undo and redo of the tree's commands; the text box keeps its own Ctrl+Z.
+    TreeV->addCommandKey(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { TreeV_UndoKey(false); });
+    for (const QKeyCombination key : {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y})
+        TreeV->addCommandKey(QKeySequence(key), [this] { TreeV_UndoKey(true); });
 }
 
 frmTree::~frmTree()
@@ -130,6 +136,7 @@ void frmTree::Toolbar1_ButtonClick(QAction *button)
         return;
     // Inside the action's transaction the file cannot change any more.
     modTree::ShowTreeIfChangedOutside();
+    const modTree::CommandRecording recording;
     modTree::ButtonClick(button->data().toInt());
 }
 
@@ -139,6 +146,7 @@ void frmTree::TreeV_CommandKey(int button)
     if (!action.mayRun())
         return;
     modTree::ShowTreeIfChangedOutside();
+    const modTree::CommandRecording recording;
     modTree::KeyCommand(button);
 }
 
@@ -149,7 +157,20 @@ void frmTree::TreeV_ClipboardKey(const char *what, void (*run)())
         return; // nothing goes into or out of a tree that cannot be written
     showWritable(); // what the last refused paste said is over
     modTree::ShowTreeIfChangedOutside();
+    const modTree::CommandRecording recording;
     run();
+}
+
+void frmTree::TreeV_UndoKey(bool redo)
+{
+    const modTree::UserAction action(redo ? "redo" : "undo");
+    if (!action.mayRun() || modTree::Browsing())
+        return;
+    modTree::ShowTreeIfChangedOutside();
+    if (redo)
+        modTree::Redo();
+    else
+        modTree::Undo();
 }
 
 void frmTree::TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringList &paths)
@@ -160,6 +181,7 @@ void frmTree::TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringLis
     if (!action.mayRun() || modTree::Browsing())
         return;
     modTree::ShowTreeIfChangedOutside();
+    const modTree::CommandRecording recording;
     modTree::DropFiles(item.value_or(0), paths);
 }
 

@@ -52,6 +52,8 @@ private:
     void TreeV_CommandKey(int button);
     // Cut and the pastes: one user action each.
     void TreeV_ClipboardKey(const char *what, void (*run)());
+    // Ctrl+Z and Ctrl+Shift+Z (Ctrl+Y): one user action each.
+    void TreeV_UndoKey(bool redo);
     void TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringList &paths);
     // Keys that move between the tree and the text box.
     void TreeV_EditKey();

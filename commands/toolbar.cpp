@@ -66,15 +66,6 @@ constexpr auto kProcedures = std::to_array<void (*)(std::int32_t)>(
     {AddBefore, AddAfter, AddChild, MoveUp, MoveDown, MoveOut, MoveIn, Delete, nullptr, Quit, Refresh});
 static_assert(kProcedures.size() == Commands().size(), "one procedure per row");
 
-// The item the table marks selected; nullopt for none. Leaves "KeyInd"
-// current, so a later rebuild reads by key.
-std::optional<std::int32_t> markedItem()
-{
-    if (rsTree.index() != store::kIndexKeyInd)
-        rsTree.setIndex(store::kIndexKeyInd);
-    return rsTree.seekSelected() ? rsTree.key(Field::KeyInd) : std::nullopt;
-}
-
 // One button per row of tbCmd, up to a number no toolbar can show more of:
 // a table of a hundred thousand rows would otherwise keep the window from
 // opening for a minute. Every row that has a command is far below it.
@@ -88,6 +79,13 @@ int buttonCount()
 }
 
 } // namespace
+
+std::optional<std::int32_t> MarkedItem()
+{
+    if (rsTree.index() != store::kIndexKeyInd)
+        rsTree.setIndex(store::kIndexKeyInd);
+    return rsTree.seekSelected() ? rsTree.key(Field::KeyInd) : std::nullopt;
+}
 
 void FillToolbar(QToolBar *toolbar, toolkit::ImageList *normal, toolkit::ImageList *hot, const QString &directory,
                  toolkit::KeyedTree *tree, const std::function<void(int button)> &treeKey)
@@ -130,7 +128,7 @@ bool ButtonClick(int button)
         procedure(0);
         return true;
     }
-    const auto selected = markedItem();
+    const auto selected = MarkedItem();
     if (!selected || !procedure || !HeldByTheTree(*selected))
         return false;
     procedure(*selected);
@@ -144,9 +142,9 @@ std::optional<std::int32_t> MarkHighlighted()
         return std::nullopt;
     const toolkit::TreeNode highlighted = tree->nodeAt(tree->currentIndex());
     const auto item = ItemOf(highlighted.nodeKey());
-    if (item && !IsPlaceholder(highlighted.nodeKey()) && item != markedItem())
+    if (item && !IsPlaceholder(highlighted.nodeKey()) && item != MarkedItem())
         NodeClick(highlighted);
-    const auto marked = markedItem();
+    const auto marked = MarkedItem();
     return marked && HeldByTheTree(*marked) ? marked : std::nullopt;
 }
 
@@ -162,7 +160,7 @@ void KeyCommand(int button)
     }
     // Where the user goes after the delete, read before it unlinks the item.
     std::int32_t nearest[3] = {};
-    if (const auto deleted = markedItem(); deleted && rsTree.positionOn(*deleted)) {
+    if (const auto deleted = MarkedItem(); deleted && rsTree.positionOn(*deleted)) {
         nearest[0] = rsTree.key(Field::KeyNxt).value_or(0);
         nearest[1] = rsTree.key(Field::KeyPrw).value_or(0);
         nearest[2] = rsTree.key(Field::KeyPar).value_or(0);

@@ -29,6 +29,10 @@ void EnableCommands(QToolBar *toolbar, bool writable);
 // True when a command ran.
 bool ButtonClick(int button);
 
+// The item the table marks selected; nullopt for none. Leaves "KeyInd"
+// current and the cursor on it, so a later rebuild reads by key.
+std::optional<std::int32_t> MarkedItem();
+
 // The highlighted item, marked first when it is not (a drag or a closed
 // ancestor can leave the highlight elsewhere), as a click on it marks it;
 // nullopt when no item the tree holds is marked then. Opens no transaction.

@@ -49,6 +49,9 @@
 //   p TEXT   TEXT pasted over the text box's whole text
 //   v F TEXT the clipboard holding TEXT as F (o OPML, m Markdown, p plain
 //            text), then Ctrl+V on the tree; F in capitals: Ctrl+Shift+V
+//   u        undo on the tree (Ctrl+Z; "k Ctrl+Z" is the same key)
+//   r        redo on the tree (Ctrl+Shift+Z; so are "k Ctrl+Shift+Z" and
+//            "k Ctrl+Y")
 //
 // NODE is a node key ("12K", "12S"; "12" is "12K") or "@i", the i-th row the
 // tree shows (counted from 0, modulo the rows shown). A node that is not there
@@ -60,8 +63,12 @@
 // tree from it (onto a second, hidden tree, so the window keeps what it shows)
 // comes to an end. When the link checker found no broken rule before the
 // first action, none may appear after any action, and no item may leave the
-// tree except by a delete (button 8, Del or Ctrl+X), which may add none, and the text
-// box may stay bound to no item that left the tree. Any failure aborts, which
+// tree except by a delete (button 8, Del or Ctrl+X), which may add none, or
+// an undo or redo, and the text box may stay bound to no item that left the
+// tree. After a command that changed links there (a button, a key or a
+// paste), an undo must give back every record as it was, but the mark and
+// each record the command made, which is left as a delete leaves it, and the
+// redo then every record as the command left it. Any failure aborts, which
 // libFuzzer reports with the input.
 //
 // The store lives in a scratch folder of its own per process, under
@@ -99,6 +106,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -310,6 +318,10 @@ Input parse(const std::uint8_t *data, std::size_t size)
                 if (in.commands.size() < kMaxCommandRows)
                     in.commands.emplace_back(textValue(row.picture), textValue(row.about));
             }
+            break;
+        case 'u': case 'r':
+            if (in.actions.size() < kMaxActions)
+                in.actions.push_back({kind, std::string()});
             break;
         case 'c': case 'm': case 'a': case 'd': case 'g': case 'o': case 'x': case 'b': case 'k': case 'e':
             if (in.actions.size() < kMaxActions)
@@ -529,6 +541,9 @@ void dragTo(frmTree &window, const toolkit::TreeNode &node)
     QTest::mouseRelease(area, Qt::LeftButton, {}, to.center());
 }
 
+// Which way an action may change the items the tree holds.
+enum class Reach { Adds, Deletes, Either };
+
 // One key press and release on target, with the text a keyboard would give
 // it. (QTest's own key helpers refuse keys they have no character for.)
 void sendKey(QWidget *target, Qt::Key key, Qt::KeyboardModifiers modifiers, const QString &text)
@@ -554,17 +569,17 @@ Qt::Key keyOf(QChar c)
 }
 
 // One key on target, written as QKeySequence writes it; the quit key is
-// never pressed. True when it was Del, which deletes on the tree.
-bool pressKey(QWidget *target, const std::string &text)
+// never pressed. Del and Ctrl+X delete on the tree; undo and redo go either way.
+Reach pressKey(QWidget *target, const std::string &text)
 {
     const QKeySequence sequence = QKeySequence::fromString(QString::fromUtf8(text), QKeySequence::PortableText);
     if (sequence.isEmpty())
-        return false;
+        return Reach::Adds;
     const QKeyCombination combination = sequence[0];
     const Qt::Key key = combination.key();
     const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
     if (key == Qt::Key_Q && (modifiers & Qt::ControlModifier))
-        return false;
+        return Reach::Adds;
     QString typed;
     if (key >= 0x20 && key < 0x7f && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         const QChar c(static_cast<char16_t>(key));
@@ -572,55 +587,58 @@ bool pressKey(QWidget *target, const std::string &text)
     }
     target->setFocus();
     sendKey(target, key, modifiers, typed);
-    return key == Qt::Key_Delete || (key == Qt::Key_X && modifiers == Qt::ControlModifier);
+    if ((key == Qt::Key_Z || key == Qt::Key_Y) && (modifiers & Qt::ControlModifier))
+        return Reach::Either;
+    return key == Qt::Key_Delete || (key == Qt::Key_X && modifiers == Qt::ControlModifier) ? Reach::Deletes
+                                                                                            : Reach::Adds;
 }
 
-// Runs one action; true when it may take items out of the tree (a delete).
-bool perform(frmTree &window, const Action &action)
+// Runs one action; what it may do to the items the tree holds.
+Reach perform(frmTree &window, const Action &action)
 {
     switch (action.verb) {
     case 'c':
         emit window.tree()->nodeClick(findNode(window, action.argument));
-        return false;
+        return Reach::Adds;
     case 'm':
     case 'a':
     case 'd':
         mouseAt(window, findNode(window, action.argument), action.verb == 'a', action.verb == 'd');
-        return false;
+        return Reach::Adds;
     case 'g':
         dragTo(window, findNode(window, action.argument));
-        return false;
+        return Reach::Adds;
     case 'o':
     case 'x':
         findNode(window, action.argument).setExpanded(action.verb == 'o');
-        return false;
+        return Reach::Adds;
     case 'b': {
         int button = 0;
         const auto &arg = action.argument;
         if (std::from_chars(arg.data(), arg.data() + arg.size(), button).ec != std::errc()
             || button == modTree::CmdQuit)
-            return false;
+            return Reach::Adds;
         QAction command;
         command.setData(button);
         emit window.toolbar()->actionTriggered(&command);
-        return button == modTree::CmdDelete;
+        return button == modTree::CmdDelete ? Reach::Deletes : Reach::Adds;
     }
     case 'k':
         return pressKey(window.tree(), action.argument);
     case 'e':
         pressKey(window.textBox(), action.argument);
-        return false;
+        return Reach::Adds;
     case 't': {
         const QString text = QString::fromUtf8(action.argument).left(static_cast<qsizetype>(kMaxTyped));
         window.textBox()->setFocus();
         for (const QChar c : text)
             sendKey(window.textBox(), keyOf(c), Qt::NoModifier, QString(c));
-        return false;
+        return Reach::Adds;
     }
     case 'p':
         window.textBox()->selectAll();
         window.textBox()->insert(QString::fromUtf8(action.argument)); // what a paste does
-        return false;
+        return Reach::Adds;
     case 'v': {
         const char format = action.argument.empty() ? 'p' : action.argument.front();
         const char lower = static_cast<char>(format | 0x20);
@@ -633,10 +651,16 @@ bool perform(frmTree &window, const Action &action)
         window.tree()->setFocus();
         const auto modifiers = format == lower ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier;
         sendKey(window.tree(), Qt::Key_V, modifiers, QString());
-        return false;
+        return Reach::Adds;
     }
+    case 'u':
+    case 'r':
+        window.tree()->setFocus();
+        sendKey(window.tree(), Qt::Key_Z,
+                action.verb == 'u' ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier, QString());
+        return Reach::Either;
     default:
-        return false;
+        return Reach::Adds;
     }
 }
 
@@ -702,6 +726,79 @@ void trace(store::Connection &reader, const std::string &after)
     sqlite3_finalize(stmt);
 }
 
+// Every record's fields as SQLite quotes them, by quoted key; the mark left
+// out, as an undo marks the item the command acted on, as a click does.
+using Rows = std::map<std::string, std::vector<std::string>>;
+
+Rows readRows(store::Connection &reader)
+{
+    Rows rows;
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(reader.handle(),
+                       "SELECT quote(KeyInd), quote(KeyPar), quote(KeyChi), quote(KeyPrw), quote(KeyNxt), "
+                       "quote(KeyTxt), quote(KeySel), quote(Expand), quote(KeyRef), quote(RefCut) FROM TbTree",
+                       -1, &stmt, nullptr);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+        std::vector<std::string> fields;
+        for (int i = 0; i < 10; ++i) {
+            const unsigned char *text = sqlite3_column_text(stmt, i);
+            fields.emplace_back(text ? reinterpret_cast<const char *>(text) : "");
+        }
+        fields[6].clear();
+        rows[fields[0]] = std::move(fields);
+    }
+    sqlite3_finalize(stmt);
+    return rows;
+}
+
+// The records as an undo leaves them: as they were, but for each record the
+// command took (appended, or free and written), left as a delete leaves an
+// item unless it is under another one the command took.
+Rows undone(const Rows &was, const Rows &is)
+{
+    std::set<std::string> made;
+    for (const auto &[key, row] : is) {
+        const auto old = was.find(key);
+        if (old == was.end() || (old->second[1] == "NULL" && old->second[4] == "NULL" && old->second != row))
+            made.insert(key);
+    }
+    Rows rows = was;
+    for (const auto &[key, row] : is) {
+        if (!made.contains(key))
+            continue;
+        auto &left = rows[key] = row;
+        if (!made.contains(row[1]))
+            left[1] = left[3] = left[4] = "0";
+    }
+    return rows;
+}
+
+bool linksDiffer(const Rows &a, const Rows &b)
+{
+    for (const auto &[key, row] : b) {
+        const auto other = a.find(key);
+        if (other == a.end() || !std::equal(row.begin() + 1, row.begin() + 5, other->second.begin() + 1))
+            return true;
+    }
+    return false;
+}
+
+// A command that changed links: its undo gives the records back, its redo
+// what the command left.
+void checkUndo(frmTree &window, store::Connection &reader, const Rows &was, const std::string &after)
+{
+    const Rows is = readRows(reader);
+    const Rows expected = undone(was, is);
+    if (!linksDiffer(expected, is))
+        return; // no link changed: no command to undo
+    perform(window, {'u', {}});
+    if (readRows(reader) != expected)
+        fail("the undo of " + after + " did not give the records back");
+    perform(window, {'r', {}});
+    if (readRows(reader) != is)
+        fail("the redo of " + after + " did not give the records back");
+}
+
 std::string describe(std::size_t i, const Action &action)
 {
     return "action " + std::to_string(i + 1) + " (" + action.verb + " " + action.argument.substr(0, 40) + ")";
@@ -756,7 +853,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto checkedVersion = reader->outsideVersion();
     frmTree &window = startWindow(in.commands);
     for (std::size_t i = 0; i < in.actions.size(); ++i) {
-        const bool deletes = perform(window, in.actions[i]);
+        const bool command = sound && std::strchr("bkv", in.actions[i].verb);
+        const Rows was = command ? readRows(*reader) : Rows();
+        const Reach reach = perform(window, in.actions[i]);
         const std::string after = describe(i, in.actions[i]);
         // An action that wrote nothing leaves the file the last check found:
         // the same checks, and the same rebuild, would find the same.
@@ -771,15 +870,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             continue;
         if (!now.clean())
             fail("the links were sound and broke at " + after + ":" + joined(now.problems));
-        const std::set<std::int32_t> was(before.reachable.begin(), before.reachable.end());
+        const std::set<std::int32_t> held(before.reachable.begin(), before.reachable.end());
         const std::set<std::int32_t> is(now.reachable.begin(), now.reachable.end());
-        const auto &kept = deletes ? was : is;
-        const auto &other = deletes ? is : was;
-        if (!std::includes(kept.begin(), kept.end(), other.begin(), other.end()))
+        const bool deletes = reach == Reach::Deletes;
+        const auto &kept = deletes ? held : is;
+        const auto &other = deletes ? is : held;
+        if (reach != Reach::Either && !std::includes(kept.begin(), kept.end(), other.begin(), other.end()))
             fail(std::string(deletes ? "a delete put items into the tree at " : "items left the tree at ") + after);
         // Typing would rename an item nobody sees.
         if (const auto bound = modTree::ItemOf(window.textBox()->tag()); bound && !is.contains(*bound))
             fail("the text box edits item " + std::to_string(*bound) + ", which is out of the tree, after " + after);
+        if (command && reach != Reach::Either) {
+            checkUndo(window, *reader, was, after);
+            checkedVersion = reader->outsideVersion();
+        }
         before = std::move(now);
     }
 

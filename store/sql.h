@@ -49,6 +49,10 @@ namespace store::sql {
 inline constexpr std::string_view kSelectRow = "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, "
                                                "Expand, KeyRef, RefCut FROM TbTree WHERE KeyInd = ?1";
 
+// Every column of TbTree, none of its rows: the order the file declares its
+// columns in, which a file from another tool need not share with kTreeColumns.
+inline constexpr const char *kTreeColumnOrder = "SELECT * FROM TbTree LIMIT 0";
+
 // Every field of every record naming ?1 as its parent (through "ParNxt").
 inline constexpr std::string_view kSelectChildren = "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, "
                                                     "Expand, KeyRef, RefCut FROM TbTree WHERE KeyPar = ?1";

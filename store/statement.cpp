@@ -125,6 +125,16 @@ void Statement::columnInto(int i, Value &v) const
     }
 }
 
+std::vector<std::string> Statement::columnNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; m_stmt && i < sqlite3_column_count(m_stmt); ++i) {
+        const char *name = sqlite3_column_name(m_stmt, i);
+        names.emplace_back(name ? name : "");
+    }
+    return names;
+}
+
 void Statement::noteError()
 {
     m_error = m_db ? sqlite3_errmsg(m_db) : "no connection";

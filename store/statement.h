@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -37,6 +38,9 @@ public:
     // Reads column i (0-based) of the current row into v, reusing the text
     // buffer v already holds.
     void columnInto(int i, Value &v) const;
+
+    // The names of the columns the statement returns, in order.
+    std::vector<std::string> columnNames() const;
 
     const std::string &error() const { return m_error; }
 

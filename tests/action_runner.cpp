@@ -7,6 +7,7 @@
 //   action_runner DIR open K       opens the node of item K
 //   action_runner DIR paste K      Ctrl+V on item K, the clipboard holding
 //                                  "one", "two" under it, and "three"
+//   action_runner DIR undo K       Del on item K, then Ctrl+Z
 //
 // With BRANCHKEEPER_KILLER set to a trigger's event and condition ("AFTER
 // UPDATE OF KeySel ON TbTree WHEN ..."), the process gives its connection a
@@ -84,6 +85,12 @@ int main(int argc, char **argv)
         window.tree()->highlight(node);
         QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
         QApplication::sendEvent(window.tree(), &press);
+    } else if (action == "undo") {
+        window.tree()->highlight(node);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(window.tree(), &del);
+        QKeyEvent undo(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+        QApplication::sendEvent(window.tree(), &undo);
     } else if (action == "open" && !node.isExpanded()) {
         node.setExpanded(true); // raises the expand event, as the user's opening does
     } else {

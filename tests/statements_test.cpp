@@ -90,6 +90,7 @@ TEST_F(StatementsTest, EveryStatementPreparesAndReadsTheColumnsItsCallersRead)
         {"kSelectRow", sql::kSelectRow, tree},
         {"kSelectChildren", sql::kSelectChildren, tree},
         {"kReadAll", sql::kReadAll, tree},
+        {"kTreeColumnOrder", sql::kTreeColumnOrder, tree},
         {"kSeekParNxt", sql::kSeekParNxt, key},
         {"kSeekSelected", sql::kSeekSelected, {"min(k)"}},
         {"kSeekFree", sql::kSeekFree, key},

@@ -98,6 +98,10 @@ struct ActionCase {
 std::vector<ActionCase> everyAction()
 {
     auto nothing = [](GuiTest &) {};
+    auto ctrl = [](Qt::Key k) {
+        return [k](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), k, Qt::ControlModifier); };
+    };
+    auto undone = [=](GuiTest &t) { t.click(nodeOf(kMiddle)); t.press(CmdMoveUp); ctrl(Qt::Key_Z)(t); };
     std::vector<ActionCase> cases = {
         {"Click", nothing, [](GuiTest &t) { t.click("5K"); }},
         {"Keystroke", [](GuiTest &t) { t.click("5K"); }, [](GuiTest &t) { t.type("x"); }},
@@ -111,6 +115,8 @@ std::vector<ActionCase> everyAction()
          [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier); }},
         {"Cut", [](GuiTest &t) { t.click(nodeOf(kMiddle)); },
          [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier); }},
+        {"Undo", [](GuiTest &t) { t.click(nodeOf(kMiddle)); t.press(CmdMoveUp); }, ctrl(Qt::Key_Z)},
+        {"Redo", undone, ctrl(Qt::Key_Y)},
     };
     static const char *const kNames[] = {"", "AddBefore", "AddAfter", "AddChild", "MoveUp", "MoveDown", "MoveOut",
                                          "MoveIn", "Delete", "NoCommand", "Quit", "Refresh"};
@@ -304,6 +310,23 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
 INSTANTIATE_TEST_SUITE_P(UserActions, KillInTheMiddle,
                          ::testing::Values(kKillCases[0], kKillCases[1], kKillCases[2], kPasteKill),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// Killed while an undo puts a deleted item back, as its next sibling is
+// linked to it: the file keeps the delete (its own commit) and none of the undo.
+TEST_F(KillInTheMiddle, DuringAnUndoLeavesTheFileAsTheCommandLeftIt)
+{
+    TestStore store;
+    std::vector<std::pair<std::string, std::string>> toolbar; // Del is the key of a button
+    for (const auto &command : Commands())
+        toolbar.emplace_back(command.picture, command.about);
+    store.create({{1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true},
+                  {10, 2, false, "ten"}, {3, 1, false, "three"}, {4, 1, false, "four"}},
+                 toolbar);
+    QProcess runner;
+    run(store, {"undo", "6"}, runner, "AFTER UPDATE OF KeyPrw ON TbTree WHEN NEW.KeyInd = 10 AND NEW.KeyPrw = 6");
+    ASSERT_EQ(runner.exitStatus(), QProcess::CrashExit) << runner.readAllStandardError().toStdString();
+    EXPECT_EQ(testing_support::outline(store), (std::vector<std::string>{"2@1", "5@2", "10@2", "3@1", "4@1"}));
+}
 
 // Quit needs no marked item: not after a delete (nothing marked), nor when
 // the marked record is no longer in the tree (another window deleted it).

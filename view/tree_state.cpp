@@ -4,7 +4,9 @@
 #include "view/browsing.h"
 #include "view/show_tree.h"
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace modTree {
 
@@ -12,7 +14,8 @@ bool TreeBusy = false;
 
 namespace {
 Controls g_controls;
-}
+std::vector<void (*)()> g_forgets;
+} // namespace
 
 void AttachControls(const Controls &controls)
 {
@@ -24,8 +27,16 @@ const Controls &AttachedControls()
     return g_controls;
 }
 
+void ForgetOnReset(void (*forget)())
+{
+    if (forget && std::find(g_forgets.begin(), g_forgets.end(), forget) == g_forgets.end())
+        g_forgets.push_back(forget);
+}
+
 void ResetProgramState()
 {
+    for (const auto forget : g_forgets)
+        forget();
     g_controls = {};
     TreeBusy = false;
     ResetBrowsing();

@@ -42,6 +42,9 @@ const Controls &AttachedControls();
 // both cursors closed, so the file is let go. For a new start (on another
 // store) in the same process.
 void ResetProgramState();
+// What a layer above keeps for the program's run (the command history) and
+// ResetProgramState must forget too; each function is called there once per reset.
+void ForgetOnReset(void (*forget)());
 
 // Node keys: the item key followed by "K" for an item's node, or by "S" for
 // the placeholder under a closed item with children.

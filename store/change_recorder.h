@@ -1,0 +1,63 @@
+#pragma once
+
+#include "store/tree_cursor.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace store {
+
+class Connection;
+
+// What one connection writes to TbTree while a recorder is attached to it:
+// for each record written, its fields before the first write (none for a
+// record appended) and after the last, in the order the records were first
+// written. One recorder per connection at a time; it lets go when it ends.
+class ChangeRecorder {
+public:
+    struct Change {
+        std::int64_t key = 0;
+        std::optional<TreeCursor::Record> before; // nullopt: appended
+        TreeCursor::Record after{};
+    };
+
+    // Attaches to the connection and records the fields given (the others
+    // read Null); records nothing without a connection, or when the file's
+    // TbTree columns cannot be read (complete() is false then).
+    ChangeRecorder(Connection *connection, std::span<const Field> fields);
+    ~ChangeRecorder();
+    ChangeRecorder(const ChangeRecorder &) = delete;
+    ChangeRecorder &operator=(const ChangeRecorder &) = delete;
+
+    // False when a write cannot be played back from what was recorded: a
+    // record deleted or given another key, or no recording at all.
+    bool complete() const { return m_complete; }
+    const std::vector<Change> &changes() const { return m_changes; }
+    // How KeySel moved before the first write to a link field, in order:
+    // each record whose mark was set (true) or cleared (false).
+    const std::vector<std::pair<std::int64_t, bool>> &marksBeforeLinks() const { return m_marks; }
+
+private:
+    // SQLite's preupdate hook (its keys are sqlite3_int64, a long long).
+    static void hook(void *self, sqlite3 *db, int op, const char *database, const char *table, long long oldKey,
+                     long long newKey);
+    void record(sqlite3 *db, int op, long long oldKey, long long newKey);
+    std::optional<TreeCursor::Record> readRow(sqlite3 *db, bool newValues) const;
+
+    Connection *m_connection = nullptr;
+    // The field of each of the file's columns; nullopt for a column no field names.
+    std::vector<std::optional<Field>> m_fieldOfColumn;
+    std::vector<Change> m_changes;
+    std::unordered_map<std::int64_t, std::size_t> m_indexOfKey; // into m_changes
+    std::vector<std::pair<std::int64_t, bool>> m_marks;
+    bool m_linksWritten = false;
+    bool m_complete = false;
+};
+
+} // namespace store
