@@ -31,6 +31,29 @@ struct TreeRead {
 // what was not. nullopt (with the reason) when the file cannot be read.
 std::optional<TreeRead> readTree(const std::string &path);
 
+// The items readTree gives, in the same order (the root first), with only
+// their keys, depths and texts, and every text in one buffer: a million items
+// in a few arrays. Reads each record once, and no field it does not need.
+struct TreeTexts {
+    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> depths;
+    std::string texts;               // UTF-8 as stored; Null as empty
+    std::vector<std::size_t> starts; // item i's text is texts[starts[i], starts[i + 1])
+};
+std::optional<TreeTexts> readTreeTexts(const std::string &path);
+
+// What any change to the store at path changes, by any connection of any
+// program, and another file put in its place: the file's identity and the
+// change counter SQLite keeps in its header (a store is always in rollback
+// journal mode, where every commit counts it up). Read from the file itself,
+// without opening it as a database. nullopt when it cannot be read.
+struct FileVersion {
+    std::uint64_t device = 0, inode = 0;
+    std::uint32_t changes = 0;
+    friend bool operator==(const FileVersion &, const FileVersion &) = default;
+};
+std::optional<FileVersion> fileVersion(const std::string &path);
+
 // A deleted branch: a record other than 0 and the root with KeyPar, KeyPrw
 // and KeyNxt all 0, as the delete command leaves the item it takes out, and
 // that the tree does not reach. Its records are all still there.

@@ -90,6 +90,7 @@ TEST_F(StatementsTest, EveryStatementPreparesAndReadsTheColumnsItsCallersRead)
         {"kSelectRow", sql::kSelectRow, tree},
         {"kSelectChildren", sql::kSelectChildren, tree},
         {"kReadAll", sql::kReadAll, tree},
+        {"kReadOrderAndTexts", sql::kReadOrderAndTexts, {"KeyInd", "KeyChi", "KeyNxt", "KeyTxt"}},
         {"kSeekParNxt", sql::kSeekParNxt, key},
         {"kSeekSelected", sql::kSeekSelected, {"min(k)"}},
         {"kSeekFree", sql::kSeekFree, key},
