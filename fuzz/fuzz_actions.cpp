@@ -49,6 +49,9 @@
 //   p TEXT   TEXT pasted over the text box's whole text
 //   v F TEXT the clipboard holding TEXT as F (o OPML, m Markdown, p plain
 //            text), then Ctrl+V on the tree; F in capitals: Ctrl+Shift+V
+//   f TEXT   Ctrl+F on the tree, TEXT typed into the find field (32 at most),
+//            the count waited for, then Enter: a step to the next match;
+//            F TEXT the same with Shift+Enter, to the previous one
 //
 // NODE is a node key ("12K", "12S"; "12" is "12K") or "@i", the i-th row the
 // tree shows (counted from 0, modulo the rows shown). A node that is not there
@@ -74,9 +77,11 @@
 #include "store/format.h"
 #include "store/mod_base.h"
 #include "store/sql.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "view/show_tree.h"
+#include "view/find.h"
 #include "view/tree_state.h"
 
 #include <QAction>
@@ -84,6 +89,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSet>
@@ -315,7 +321,7 @@ Input parse(const std::uint8_t *data, std::size_t size)
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, std::string(nextField(rest))});
             break;
-        case 't': case 'p':
+        case 't': case 'p': case 'f': case 'F':
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, unescape(rest.empty() ? rest : rest.substr(1))});
             break;
@@ -621,6 +627,18 @@ bool perform(frmTree &window, const Action &action)
         window.textBox()->selectAll();
         window.textBox()->insert(QString::fromUtf8(action.argument)); // what a paste does
         return false;
+    case 'f':
+    case 'F': {
+        window.tree()->setFocus();
+        sendKey(window.tree(), Qt::Key_F, Qt::ControlModifier, QString());
+        QLineEdit *field = window.findField()->edit();
+        field->clear();
+        for (const QChar c : QString::fromUtf8(action.argument).left(static_cast<qsizetype>(kMaxTyped)))
+            sendKey(field, keyOf(c), Qt::NoModifier, QString(c));
+        window.findIndex()->settle(10000);
+        sendKey(field, Qt::Key_Return, action.verb == 'F' ? Qt::ShiftModifier : Qt::NoModifier, QString());
+        return false;
+    }
     case 'v': {
         const char format = action.argument.empty() ? 'p' : action.argument.front();
         const char lower = static_cast<char>(format | 0x20);
