@@ -266,6 +266,8 @@ void frmTree::TreeV_FindKey()
     txtFind->edit()->selectAll();
     if (!txtFind->text().isEmpty())
         txtFind_Change(); // the file or the highlight may have changed since
+    else
+        m_find->refresh(); // read while the user starts typing
 }
 
 void frmTree::txtFind_Change()
@@ -303,6 +305,7 @@ void frmTree::txtFind_Step(bool forward)
         if (!modTree::GoToItem(*target))
             return;
     }
+    m_find->refresh(); // the step wrote the file: read it again before the next keystroke
     // Heard in the field, which keeps the focus for the next step.
     const toolkit::TreeNode node = TreeV->nodeAt(TreeV->currentIndex());
     const QString found = foundText(target->ordinal, m_find->latest().count());

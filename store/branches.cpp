@@ -210,35 +210,48 @@ std::optional<TreeTexts> readTreeTexts(const std::string &path)
             texts += *other;
         textAt.push_back(texts.size());
     }
-    std::unordered_map<std::int32_t, std::size_t> rowOf;
-    rowOf.reserve(keys.size());
-    for (std::size_t row = keys.size(); row-- > 0;)
-        rowOf[keys[row]] = row; // a key twice: the first record has it, as readTree reads it
+    // Rows by key: an array where the keys are dense enough (a store's are),
+    // else a hash map. A key twice: the first record has it, as readTree reads it.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+    const bool dense = !keys.empty() && *low >= 0 && static_cast<std::size_t>(*high) <= 4 * keys.size() + 1024;
+    std::vector<std::size_t> rowArray(dense ? static_cast<std::size_t>(*high) + 1 : 0, kNone);
+    std::unordered_map<std::int32_t, std::size_t> rowMap;
+    for (std::size_t row = keys.size(); row-- > 0;) {
+        if (dense)
+            rowArray[static_cast<std::size_t>(keys[row])] = row;
+        else
+            rowMap[keys[row]] = row;
+    }
+    auto rowOf = [&](std::int32_t key) {
+        if (dense)
+            return key >= 0 && static_cast<std::size_t>(key) < rowArray.size() ? rowArray[static_cast<std::size_t>(key)]
+                                                                                 : kNone;
+        const auto it = rowMap.find(key);
+        return it == rowMap.end() ? kNone : it->second;
+    };
 
     TreeTexts tree;
-    const auto root = rowOf.find(kRootKey);
-    if (root == rowOf.end())
+    if (rowOf(kRootKey) == kNone)
         return tree;
     // Depth first as readTree walks: each record once, next siblings after the children.
     std::vector<bool> reached(keys.size(), false);
     std::vector<std::pair<std::int32_t, std::int32_t>> pending{{kRootKey, 0}}; // key, depth
-    tree.starts.push_back(0);
     while (!pending.empty()) {
         const auto [key, depth] = pending.back();
         pending.pop_back();
-        const auto found = key == 0 ? rowOf.end() : rowOf.find(key);
-        if (found == rowOf.end() || reached[found->second])
+        const std::size_t row = key == 0 ? kNone : rowOf(key);
+        if (row == kNone || reached[row])
             continue;
-        const std::size_t row = found->second;
         reached[row] = true;
         tree.keys.push_back(key);
         tree.depths.push_back(depth);
-        tree.texts.append(texts, textAt[row], textAt[row + 1] - textAt[row]);
-        tree.starts.push_back(tree.texts.size());
+        tree.spans.emplace_back(textAt[row], textAt[row + 1] - textAt[row]);
         if (depth > 0)
             pending.emplace_back(nexts[row], depth);
         pending.emplace_back(children[row], depth + 1);
     }
+    tree.texts = std::move(texts);
     return tree;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // The tree as a whole, for the companion tool: the items the window can reach
@@ -37,8 +39,9 @@ std::optional<TreeRead> readTree(const std::string &path);
 struct TreeTexts {
     std::vector<std::int32_t> keys;
     std::vector<std::int32_t> depths;
-    std::string texts;               // UTF-8 as stored; Null as empty
-    std::vector<std::size_t> starts; // item i's text is texts[starts[i], starts[i + 1])
+    std::string texts; // every record's text as stored (Null as empty), in the table's order
+    std::vector<std::pair<std::size_t, std::size_t>> spans; // item i's text: where in texts, how long
+    std::string_view text(std::size_t i) const { return std::string_view(texts).substr(spans[i].first, spans[i].second); }
 };
 std::optional<TreeTexts> readTreeTexts(const std::string &path);
 

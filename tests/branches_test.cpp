@@ -200,7 +200,7 @@ TEST_P(ReadTreeTexts, MatchesReadTree)
         expected.push_back(std::to_string(item.key) + "@" + std::to_string(item.depth) + " " + item.text.value_or(""));
     for (std::size_t i = 0; i < texts->keys.size(); ++i)
         got.push_back(std::to_string(texts->keys[i]) + "@" + std::to_string(texts->depths[i]) + " "
-                      + texts->texts.substr(texts->starts[i], texts->starts[i + 1] - texts->starts[i]));
+                      + std::string(texts->text(i)));
     EXPECT_EQ(got, expected);
 }
 

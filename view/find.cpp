@@ -28,19 +28,17 @@ QString FoldForFind(QStringView text)
 
 namespace {
 
-// Appends text folded to folded: plain ASCII (most texts) by a table, the
-// rest through Qt.
-void appendFolded(QString &folded, std::string_view text)
+// Writes text folded at out, and returns the end: plain ASCII (most texts)
+// by hand, the rest through Qt. Never longer in UTF-16 than text in UTF-8.
+QChar *writeFolded(QChar *out, std::string_view text)
 {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        const qsizetype at = folded.size();
-        folded.resize(at + static_cast<qsizetype>(text.size()));
-        QChar *out = folded.data() + at;
         for (const char c : text)
             *out++ = QChar(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        return;
+        return out;
     }
-    folded += FoldForFind(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    const QString folded = FoldForFind(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    return std::copy(folded.cbegin(), folded.cend(), out);
 }
 
 std::shared_ptr<const FindSnapshot> readSnapshot(const std::string &path)
@@ -49,19 +47,21 @@ std::shared_ptr<const FindSnapshot> readSnapshot(const std::string &path)
     if (!tree)
         return nullptr;
     auto snapshot = std::make_shared<FindSnapshot>();
+    const std::size_t n = tree->keys.size();
+    snapshot->starts.reserve(n + 1);
+    // One buffer of room for all, cut to what was written.
+    snapshot->folded.resize(static_cast<qsizetype>(tree->texts.size() + store::kRootText.size()));
+    QChar *const begin = snapshot->folded.data();
+    QChar *out = begin;
+    for (std::size_t i = 0; i < n; ++i) {
+        snapshot->starts.push_back(out - begin);
+        // What the rows show: the root's node has its own text.
+        out = writeFolded(out, tree->depths[i] == 0 ? store::kRootText : tree->text(i));
+    }
+    snapshot->starts.push_back(out - begin);
+    snapshot->folded.truncate(out - begin);
     snapshot->keys = std::move(tree->keys);
     snapshot->depths = std::move(tree->depths);
-    const std::size_t n = snapshot->keys.size();
-    snapshot->starts.reserve(n + 1);
-    snapshot->folded.reserve(static_cast<qsizetype>(tree->texts.size()));
-    const std::string_view texts(tree->texts);
-    for (std::size_t i = 0; i < n; ++i) {
-        snapshot->starts.push_back(snapshot->folded.size());
-        // What the rows show: the root's node has its own text.
-        appendFolded(snapshot->folded, snapshot->depths[i] == 0 ? store::kRootText
-                                                            : texts.substr(tree->starts[i], tree->starts[i + 1] - tree->starts[i]));
-    }
-    snapshot->starts.push_back(snapshot->folded.size());
     return snapshot;
 }
 
@@ -138,6 +138,18 @@ void FindIndex::search(const QString &text, std::int32_t highlighted, Ordinal or
     search(connection ? connection->path() : std::string(), text, highlighted, ordinal);
 }
 
+void FindIndex::refresh()
+{
+    const store::Connection *connection = modBase::rsTree.connection();
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_pending || !connection)
+            return;
+        m_pending = Request{0, connection->path(), {}, 0, Ordinal::Next}; // generation 0: no answer
+    }
+    m_wake.notify_one();
+}
+
 void FindIndex::run()
 {
     std::string readPath;
@@ -166,7 +178,7 @@ void FindIndex::run()
         }
         {
             const std::lock_guard lock(m_mutex);
-            if (m_pending)
+            if (m_pending || request.generation == 0)
                 continue; // typed on meanwhile: only the newest search is answered
         }
         auto result = std::make_shared<FindResult>();

@@ -75,6 +75,10 @@ public:
     // The same on the store the window has open.
     void search(const QString &text, std::int32_t highlighted, Ordinal ordinal);
     void onResult(std::function<void(const FindResult &)> observer) { m_observer = std::move(observer); }
+    // Has the reader read the tree again, if the file changed, and answer
+    // nothing: after the window's own write, so the next keystroke need not
+    // wait for the reading. A search waiting already does it.
+    void refresh();
 
     // The latest answer, and whether it answers the latest search.
     const FindResult &latest() const { return m_latest; }
