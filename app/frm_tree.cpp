@@ -4,6 +4,7 @@
 #include "commands/history.h"
 #include "commands/toolbar.h"
 #include "toolkit/artwork.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/runtime.h"
 #include "toolkit/text_box.h"
@@ -11,6 +12,7 @@
 #include "toolkit/twips.h"
 #include "view/browsing.h"
 #include "view/expand.h"
+#include "view/find.h"
 #include "view/layout.h"
 #include "view/selection.h"
 #include "view/show_tree.h"
@@ -24,6 +26,7 @@
 #include <QPixmap>
 
 #include <cstdio>
+#include <utility>
 
 frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     : QWidget(parent), m_storeDirectory(storeDirectory)
@@ -47,6 +50,11 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     ImageList1->setObjectName(QStringLiteral("ImageList1"));
     ImageList2 = new toolkit::ImageList(this);
     ImageList2->setObjectName(QStringLiteral("ImageList2"));
+
+    txtFind = new toolkit::FindField(this, Toolbar1);
+    txtFind->setObjectName(QStringLiteral("txtFind"));
+    txtFind->hide();
+    m_find = new modTree::FindIndex(this);
 
     // Designed geometry; every rebuild of the tree lays the two out again.
     namespace tw = toolkit::twips;
@@ -94,6 +102,15 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     TreeV->addCommandKey(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { TreeV_UndoKey(false); });
     for (const QKeyCombination key : {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y})
         TreeV->addCommandKey(QKeySequence(key), [this] { TreeV_UndoKey(true); });
+    // Find, in the toolbar row: it covers neither the tree nor the text box.
+    TreeV->addCommandKey(QKeySequence::Find, [this] { TreeV_FindKey(); });
+    TreeV->addCommandKey(QKeySequence(Qt::Key_F3), [this] { txtFind_Step(true); });
+    TreeV->addCommandKey(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { txtFind_Step(false); });
+    connect(txtFind, &toolkit::FindField::edited, this, &frmTree::txtFind_Change);
+    connect(txtFind, &toolkit::FindField::next, this, [this] { txtFind_Step(true); });
+    connect(txtFind, &toolkit::FindField::previous, this, [this] { txtFind_Step(false); });
+    connect(txtFind, &toolkit::FindField::closed, this, &frmTree::txtFind_Close);
+    m_find->onResult([this](const modTree::FindResult &result) { find_Result(result); });
 }
 
 frmTree::~frmTree()
@@ -246,4 +263,79 @@ void frmTree::txtItem_Change()
     const modTree::UserAction action("keystroke");
     if (action.mayRun())
         modTree::TextChange();
+}
+
+namespace {
+
+// The item of the tree's highlighted node; 0 for none.
+std::int32_t highlightedItem(const toolkit::KeyedTree *tree)
+{
+    return modTree::ItemOf(tree->nodeAt(tree->currentIndex()).nodeKey()).value_or(0);
+}
+
+QString foundText(int ordinal, int count)
+{
+    return count == 0 ? frmTree::tr("no match") : frmTree::tr("%1 of %2").arg(ordinal).arg(count);
+}
+
+} // namespace
+
+void frmTree::TreeV_FindKey()
+{
+    txtFind->show();
+    txtFind->setFocus(Qt::ShortcutFocusReason);
+    txtFind->edit()->selectAll();
+    if (!txtFind->text().isEmpty())
+        txtFind_Change(); // the file or the highlight may have changed since
+    else
+        m_find->refresh(); // read while the user starts typing
+}
+
+void frmTree::txtFind_Change()
+{
+    m_pendingStep = 0;
+    if (txtFind->text().isEmpty())
+        txtFind->setFound(QString());
+    m_find->search(txtFind->text(), highlightedItem(TreeV), modTree::FindIndex::Ordinal::Next);
+}
+
+void frmTree::find_Result(const modTree::FindResult &result)
+{
+    if (!txtFind->text().isEmpty())
+        txtFind->setFound(foundText(result.ordinal, result.count()));
+    if (const int step = std::exchange(m_pendingStep, 0))
+        txtFind_Step(step > 0);
+}
+
+void frmTree::txtFind_Step(bool forward)
+{
+    if (txtFind->text().isEmpty())
+        return;
+    if (!m_find->answers(txtFind->text())) {
+        m_pendingStep = forward ? 1 : -1; // taken when the count comes
+        return;
+    }
+    const auto target = m_find->step(highlightedItem(TreeV), forward);
+    if (!target)
+        return;
+    {
+        const modTree::UserAction action("find");
+        if (!action.mayRun())
+            return;
+        modTree::ShowTreeIfChangedOutside();
+        if (!modTree::GoToItem(*target))
+            return;
+    }
+    m_find->refresh(); // the step wrote the file: read it again before the next keystroke
+    // Heard in the field, which keeps the focus for the next step.
+    const toolkit::TreeNode node = TreeV->nodeAt(TreeV->currentIndex());
+    const QString found = foundText(target->ordinal, m_find->latest().count());
+    txtFind->setFound(found, found + QStringLiteral(": ") + node.shownText());
+}
+
+void frmTree::txtFind_Close()
+{
+    m_pendingStep = 0;
+    txtFind->hide();
+    TreeV->setFocus(Qt::ShortcutFocusReason);
 }

@@ -11,9 +11,14 @@ class QToolBar;
 namespace toolkit {
 class ImageList;
 class KeyedTree;
+class FindField;
 class TextBox;
 class TreeNode;
 } // namespace toolkit
+namespace modTree {
+class FindIndex;
+struct FindResult;
+} // namespace modTree
 
 // The one window: the toolbar, the tree of items and the text box of the item
 // clicked last. Its handlers are thin; the work is in modTree.
@@ -37,6 +42,8 @@ public:
     QToolBar *toolbar() const { return Toolbar1; }
     toolkit::ImageList *normalImages() const { return ImageList1; }
     toolkit::ImageList *hotImages() const { return ImageList2; }
+    toolkit::FindField *findField() const { return txtFind; }
+    modTree::FindIndex *findIndex() const { return m_find; }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -58,6 +65,14 @@ private:
     // Keys that move between the tree and the text box.
     void TreeV_EditKey();
     void txtItem_Escape();
+    // Find: Ctrl+F opens the field, typing counts the matches off the
+    // window's thread, a step goes to the next or previous one (one user
+    // action), Escape goes back to the tree.
+    void TreeV_FindKey();
+    void txtFind_Change();
+    void txtFind_Step(bool forward);
+    void txtFind_Close();
+    void find_Result(const modTree::FindResult &result);
     // The text box and the writing commands follow whether the store can be
     // written.
     void showWritable();
@@ -67,6 +82,9 @@ private:
     toolkit::TextBox *txtItem = nullptr;
     toolkit::ImageList *ImageList1 = nullptr;
     toolkit::ImageList *ImageList2 = nullptr;
+    toolkit::FindField *txtFind = nullptr;
+    modTree::FindIndex *m_find = nullptr;
+    int m_pendingStep = 0; // +1 or -1: a step waiting for the count of what is typed
 
     QString m_storeDirectory;
     modBase::OpenReport m_openReport;

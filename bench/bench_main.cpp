@@ -14,8 +14,10 @@
 #include "store/connection.h"
 #include "store/child_chain.h"
 #include "store/mod_base.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
+#include "view/find.h"
 #include "view/show_tree.h"
 #include "view/tree_state.h"
 
@@ -25,6 +27,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
@@ -422,6 +425,130 @@ void BM_Paste(benchmark::State &state)
 }
 
 BENCHMARK(BM_Paste)->Arg(10000)->Arg(100000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- find ---------------------------------------------------------------------
+
+void findSizes(benchmark::internal::Benchmark *b)
+{
+    b->Arg(1000)->Arg(100000);
+    if (std::getenv("BRANCHKEEPER_BENCH_LONG"))
+        b->Arg(1000000);
+    b->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+// The floor of a count: SQLite reading every text once, in one pass.
+double readEveryTextOnce(const std::string &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *read = nullptr;
+    sqlite3_prepare_v2(db, "SELECT KeyTxt FROM TbTree", -1, &read, nullptr);
+    const auto start = Clock::now();
+    std::size_t bytes = 0;
+    while (sqlite3_step(read) == SQLITE_ROW)
+        bytes += static_cast<std::size_t>(sqlite3_column_bytes(read, 0));
+    benchmark::DoNotOptimize(bytes);
+    const double us = microsecondsSince(start);
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    return us;
+}
+
+// Opens the find field of a window on `items` items (1,000 closed top-level
+// items hiding the rest) and waits for the first count.
+QLineEdit *openFind(frmTree &window, const char *typed)
+{
+    window.tree()->setFocus();
+    QTest::keyClick(window.tree(), Qt::Key_F, Qt::ControlModifier);
+    QLineEdit *field = window.findField()->edit();
+    QTest::keyClicks(field, QString::fromLatin1(typed));
+    window.findIndex()->settle(600000);
+    return field;
+}
+
+// A keystroke in the find field to the count shown: over the tree read
+// already (the file unchanged since the last count), and after another
+// program changed the file (read again first); how long the keystroke itself
+// held the window; beside the floor of SQLite reading every text once.
+void BM_FindCount(benchmark::State &state)
+{
+    const int items = static_cast<int>(state.range(0));
+    auto window = openWindow(Shape::Hidden, items);
+    const std::string path = bench::storeFolder(Shape::Hidden, items) + "/dbPro.mdb";
+    QLineEdit *field = openFind(*window, "number 1");
+    sqlite3 *other = nullptr;
+    sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+    std::vector<double> warm, changed, keystroke, floor;
+    int round = 0;
+    auto count = [&](Qt::Key key) {
+        const auto start = Clock::now();
+        QTest::keyClick(field, key);
+        keystroke.push_back(microsecondsSince(start));
+        window->findIndex()->settle(600000);
+        return microsecondsSince(start);
+    };
+    for (auto _ : state) {
+        warm.push_back(count(Qt::Key_2)); // "number 12"
+        state.SetIterationTime(warm.back() / 1e6);
+        count(Qt::Key_Backspace);
+        const std::string change = "UPDATE TbTree SET KeyTxt = 'changed " + std::to_string(++round) + "' WHERE KeyInd = 2";
+        sqlite3_exec(other, change.c_str(), nullptr, nullptr, nullptr);
+        changed.push_back(count(Qt::Key_3));
+        count(Qt::Key_Backspace);
+        floor.push_back(readEveryTextOnce(path));
+    }
+    sqlite3_exec(other, "UPDATE TbTree SET KeyTxt = 'Item number 2 of the benchmark' WHERE KeyInd = 2", nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(other);
+    state.counters["count_ms"] = median(warm) / 1000;
+    state.counters["count_file_changed_ms"] = median(changed) / 1000;
+    state.counters["keystroke_max_ms"] = *std::max_element(keystroke.begin(), keystroke.end()) / 1000;
+    state.counters["floor_read_every_text_ms"] = median(floor) / 1000;
+    state.counters["matches"] = window->findIndex()->latest().count();
+    closeWindow(window);
+}
+
+// Enter to the one match, inside a closed top-level item: the item opened
+// (every other top-level item written closed), one commit, the rebuild, the
+// match clicked. In the same loop, its floors: the rebuild of the view it
+// leaves, and one bare durable commit.
+void BM_FindJump(benchmark::State &state)
+{
+    const int items = static_cast<int>(state.range(0));
+    auto window = openWindow(Shape::Hidden, items);
+    const int target = items / 2 + 7;
+    const std::string needle = "number " + std::to_string(target) + " of";
+    QLineEdit *field = openFind(*window, needle.c_str());
+    BareCommit commit(store::kRootKey); // its row shows a text of its own, whatever the record holds
+    std::vector<double> jump, rebuild, commits;
+    for (auto _ : state) {
+        sqlite3_exec(modBase::rsTree.connection()->handle(), "UPDATE TbTree SET Expand = 0 WHERE KeyPar = 1", nullptr,
+                     nullptr, nullptr);
+        modTree::ShowTree();
+        window->tree()->highlight(window->tree()->find(modTree::ItemNode(store::kRootKey)));
+        QApplication::processEvents();
+
+        auto start = Clock::now();
+        QTest::keyClick(field, Qt::Key_Return);
+        QApplication::processEvents();
+        jump.push_back(microsecondsSince(start));
+        state.SetIterationTime(jump.back() / 1e6);
+
+        start = Clock::now();
+        modTree::ShowTree();
+        QApplication::processEvents();
+        rebuild.push_back(microsecondsSince(start));
+        commits.push_back(commit.run());
+    }
+    state.counters["jump_ms"] = median(jump) / 1000;
+    state.counters["rebuild_ms"] = median(rebuild) / 1000;
+    state.counters["commit_ms"] = median(commits) / 1000;
+    state.counters["reached"] = modTree::ItemOf(window->textBox()->tag()).value_or(0) == target;
+    closeWindow(window);
+}
+
+BENCHMARK(BM_FindCount)->Apply(findSizes);
+BENCHMARK(BM_FindJump)->Apply(findSizes);
 
 // ---- one keystroke, one click, and their floors -----------------------------
 

@@ -52,6 +52,9 @@
 //   u        undo on the tree (Ctrl+Z; "k Ctrl+Z" is the same key)
 //   r        redo on the tree (Ctrl+Shift+Z; so are "k Ctrl+Shift+Z" and
 //            "k Ctrl+Y")
+//   f TEXT   Ctrl+F on the tree, TEXT typed into the find field (32 at most),
+//            the count waited for, then Enter: a step to the next match;
+//            F TEXT the same with Shift+Enter, to the previous one
 //
 // NODE is a node key ("12K", "12S"; "12" is "12K") or "@i", the i-th row the
 // tree shows (counted from 0, modulo the rows shown). A node that is not there
@@ -81,9 +84,11 @@
 #include "store/format.h"
 #include "store/mod_base.h"
 #include "store/sql.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "view/show_tree.h"
+#include "view/find.h"
 #include "view/tree_state.h"
 
 #include <QAction>
@@ -91,6 +96,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSet>
@@ -327,7 +333,7 @@ Input parse(const std::uint8_t *data, std::size_t size)
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, std::string(nextField(rest))});
             break;
-        case 't': case 'p':
+        case 't': case 'p': case 'f': case 'F':
             if (in.actions.size() < kMaxActions)
                 in.actions.push_back({kind, unescape(rest.empty() ? rest : rest.substr(1))});
             break;
@@ -639,6 +645,18 @@ Reach perform(frmTree &window, const Action &action)
         window.textBox()->selectAll();
         window.textBox()->insert(QString::fromUtf8(action.argument)); // what a paste does
         return Reach::Adds;
+    case 'f':
+    case 'F': {
+        window.tree()->setFocus();
+        sendKey(window.tree(), Qt::Key_F, Qt::ControlModifier, QString());
+        QLineEdit *field = window.findField()->edit();
+        field->clear();
+        for (const QChar c : QString::fromUtf8(action.argument).left(static_cast<qsizetype>(kMaxTyped)))
+            sendKey(field, keyOf(c), Qt::NoModifier, QString(c));
+        window.findIndex()->settle(10000);
+        sendKey(field, Qt::Key_Return, action.verb == 'F' ? Qt::ShiftModifier : Qt::NoModifier, QString());
+        return Reach::Adds;
+    }
     case 'v': {
         const char format = action.argument.empty() ? 'p' : action.argument.front();
         const char lower = static_cast<char>(format | 0x20);

@@ -19,6 +19,10 @@
 #include <thread>
 #include <unordered_map>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace store {
 
 namespace {
@@ -167,6 +171,105 @@ std::optional<TreeRead> readTree(const std::string &path)
         result.items.push_back({row.key, row.text, depth, row.expanded, row.selected});
     });
     return result;
+}
+
+std::optional<TreeTexts> readTreeTexts(const std::string &path)
+{
+    const auto connection = openReadOnly(path);
+    Statement stmt;
+    if (!connection)
+        return std::nullopt;
+    if (!stmt.prepare(connection->handle(), sql::kReadOrderAndTexts)) {
+        failWith(stmt.error());
+        return std::nullopt;
+    }
+    // The table, by row: links that cannot be followed read 0.
+    std::vector<std::int32_t> keys, children, nexts;
+    std::vector<std::size_t> textAt{0};
+    std::string texts;
+    std::array<Value, 4> v;
+    for (;;) {
+        const auto step = stmt.step();
+        if (step == Statement::Step::Error) {
+            failWith(stmt.error());
+            return std::nullopt;
+        }
+        if (step == Statement::Step::Done)
+            break;
+        for (int i = 0; i < 4; ++i)
+            stmt.columnInto(i, v[static_cast<std::size_t>(i)]);
+        const auto key = toKey(v[0]);
+        if (!key)
+            continue;
+        keys.push_back(*key);
+        children.push_back(toKey(v[1]).value_or(0));
+        nexts.push_back(toKey(v[2]).value_or(0));
+        if (const auto *text = std::get_if<std::string>(&v[3]))
+            texts += *text;
+        else if (const auto other = toText(v[3]))
+            texts += *other;
+        textAt.push_back(texts.size());
+    }
+    // Rows by key: an array where the keys are dense enough (a store's are),
+    // else a hash map. A key twice: the first record has it, as readTree reads it.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+    const bool dense = !keys.empty() && *low >= 0 && static_cast<std::size_t>(*high) <= 4 * keys.size() + 1024;
+    std::vector<std::size_t> rowArray(dense ? static_cast<std::size_t>(*high) + 1 : 0, kNone);
+    std::unordered_map<std::int32_t, std::size_t> rowMap;
+    for (std::size_t row = keys.size(); row-- > 0;) {
+        if (dense)
+            rowArray[static_cast<std::size_t>(keys[row])] = row;
+        else
+            rowMap[keys[row]] = row;
+    }
+    auto rowOf = [&](std::int32_t key) {
+        if (dense)
+            return key >= 0 && static_cast<std::size_t>(key) < rowArray.size() ? rowArray[static_cast<std::size_t>(key)]
+                                                                                 : kNone;
+        const auto it = rowMap.find(key);
+        return it == rowMap.end() ? kNone : it->second;
+    };
+
+    TreeTexts tree;
+    if (rowOf(kRootKey) == kNone)
+        return tree;
+    // Depth first as readTree walks: each record once, next siblings after the children.
+    std::vector<bool> reached(keys.size(), false);
+    std::vector<std::pair<std::int32_t, std::int32_t>> pending{{kRootKey, 0}}; // key, depth
+    while (!pending.empty()) {
+        const auto [key, depth] = pending.back();
+        pending.pop_back();
+        const std::size_t row = key == 0 ? kNone : rowOf(key);
+        if (row == kNone || reached[row])
+            continue;
+        reached[row] = true;
+        tree.keys.push_back(key);
+        tree.depths.push_back(depth);
+        tree.spans.emplace_back(textAt[row], textAt[row + 1] - textAt[row]);
+        if (depth > 0)
+            pending.emplace_back(nexts[row], depth);
+        pending.emplace_back(children[row], depth + 1);
+    }
+    tree.texts = std::move(texts);
+    return tree;
+}
+
+std::optional<FileVersion> fileVersion(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    unsigned char counter[4] = {};
+    constexpr off_t kChangeCounterAt = 24; // big-endian, in the database header
+    const bool read = ::fstat(fd, &st) == 0 && ::pread(fd, counter, sizeof counter, kChangeCounterAt) == 4;
+    ::close(fd);
+    if (!read)
+        return std::nullopt;
+    return FileVersion{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                       std::uint32_t{counter[0]} << 24 | std::uint32_t{counter[1]} << 16
+                           | std::uint32_t{counter[2]} << 8 | counter[3]};
 }
 
 namespace {

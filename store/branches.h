@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // The tree as a whole, for the companion tool: the items the window can reach
@@ -30,6 +32,30 @@ struct TreeRead {
 // record not yet reached: a broken file gives what can be reached, and says
 // what was not. nullopt (with the reason) when the file cannot be read.
 std::optional<TreeRead> readTree(const std::string &path);
+
+// The items readTree gives, in the same order (the root first), with only
+// their keys, depths and texts, and every text in one buffer: a million items
+// in a few arrays. Reads each record once, and no field it does not need.
+struct TreeTexts {
+    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> depths;
+    std::string texts; // every record's text as stored (Null as empty), in the table's order
+    std::vector<std::pair<std::size_t, std::size_t>> spans; // item i's text: where in texts, how long
+    std::string_view text(std::size_t i) const { return std::string_view(texts).substr(spans[i].first, spans[i].second); }
+};
+std::optional<TreeTexts> readTreeTexts(const std::string &path);
+
+// What any change to the store at path changes, by any connection of any
+// program, and another file put in its place: the file's identity and the
+// change counter SQLite keeps in its header (a store is always in rollback
+// journal mode, where every commit counts it up). Read from the file itself,
+// without opening it as a database. nullopt when it cannot be read.
+struct FileVersion {
+    std::uint64_t device = 0, inode = 0;
+    std::uint32_t changes = 0;
+    friend bool operator==(const FileVersion &, const FileVersion &) = default;
+};
+std::optional<FileVersion> fileVersion(const std::string &path);
 
 // A deleted branch: a record other than 0 and the root with KeyPar, KeyPrw
 // and KeyNxt all 0, as the delete command leaves the item it takes out, and

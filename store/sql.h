@@ -61,6 +61,8 @@ inline constexpr std::string_view kSelectChildren = "SELECT KeyInd, KeyPar, KeyC
 // deleted branches reads.
 inline constexpr std::string_view kReadAll =
     "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, Expand, KeyRef, RefCut FROM TbTree";
+// The same records with just what the tree's order and texts need.
+inline constexpr std::string_view kReadOrderAndTexts = "SELECT KeyInd, KeyChi, KeyNxt, KeyTxt FROM TbTree";
 
 // By position in kTreeIndexes: the key of the first and of the last record in
 // that index's order; equal index values are ordered by key.

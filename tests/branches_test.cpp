@@ -183,4 +183,35 @@ TEST(ReadTree, WalksInDisplayOrderAndSaysWhatItCouldNotFollow)
                                                        "item 3: KeyNxt 2 leads to an item already reached, not followed"}));
 }
 
+// The find's lean walk reaches the same items in the same order with the same
+// texts as readTree, however broken the links.
+class ReadTreeTexts : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(ReadTreeTexts, MatchesReadTree)
+{
+    TestStore ts;
+    ts.create({{1, 0}, {2, 1, true, "two"}, {4, 2, false, "четыре"}, {6, 4, false}, {3, 1, false, "three"}, {5, 3}});
+    ts.exec(GetParam());
+    const auto tree = store::readTree(ts.path());
+    const auto texts = store::readTreeTexts(ts.path());
+    ASSERT_TRUE(tree && texts);
+    std::vector<std::string> expected, got;
+    for (const auto &item : tree->items)
+        expected.push_back(std::to_string(item.key) + "@" + std::to_string(item.depth) + " " + item.text.value_or(""));
+    for (std::size_t i = 0; i < texts->keys.size(); ++i)
+        got.push_back(std::to_string(texts->keys[i]) + "@" + std::to_string(texts->depths[i]) + " "
+                      + std::string(texts->text(i)));
+    EXPECT_EQ(got, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadTree, ReadTreeTexts, ::testing::Values(
+    "SELECT 1",
+    "UPDATE TbTree SET KeyNxt = 2 WHERE KeyInd = 3",                  // back to an item reached
+    "UPDATE TbTree SET KeyChi = 99 WHERE KeyInd = 4",                 // to no record
+    "UPDATE TbTree SET KeyChi = 1 WHERE KeyInd = 6",                  // to the root
+    "UPDATE TbTree SET KeyChi = NULL, KeyTxt = 42 WHERE KeyInd = 2",  // Null link, a number for a text
+    "UPDATE TbTree SET KeyChi = 'x', KeyTxt = NULL WHERE KeyInd = 3", // no key
+    "UPDATE TbTree SET KeyNxt = 7 WHERE KeyInd = 1",                  // the root's sibling is never followed
+    "DELETE FROM TbTree WHERE KeyInd = 1"));
+
 } // namespace

@@ -91,6 +91,7 @@ TEST_F(StatementsTest, EveryStatementPreparesAndReadsTheColumnsItsCallersRead)
         {"kSelectChildren", sql::kSelectChildren, tree},
         {"kReadAll", sql::kReadAll, tree},
         {"kTreeColumnOrder", sql::kTreeColumnOrder, tree},
+        {"kReadOrderAndTexts", sql::kReadOrderAndTexts, {"KeyInd", "KeyChi", "KeyNxt", "KeyTxt"}},
         {"kSeekParNxt", sql::kSeekParNxt, key},
         {"kSeekSelected", sql::kSeekSelected, {"min(k)"}},
         {"kSeekFree", sql::kSeekFree, key},

@@ -7,6 +7,7 @@
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "view/show_tree.h"
@@ -117,6 +118,16 @@ std::vector<ActionCase> everyAction()
          [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier); }},
         {"Undo", [](GuiTest &t) { t.click(nodeOf(kMiddle)); t.press(CmdMoveUp); }, ctrl(Qt::Key_Z)},
         {"Redo", undone, ctrl(Qt::Key_Y)},
+        {"FindStep", // into the closed top-level item: it opens, the others close
+         [](GuiTest &t) {
+             t.click(nodeOf(kMiddle));
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+             QTest::keyClicks(QApplication::focusWidget(), "hidden");
+             const auto *field = qobject_cast<toolkit::FindField *>(QApplication::focusWidget()->parentWidget());
+             for (int tries = 0; field && field->found().isEmpty() && tries < 500; ++tries)
+                 QTest::qWait(10);
+         },
+         [](GuiTest &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }},
     };
     static const char *const kNames[] = {"", "AddBefore", "AddAfter", "AddChild", "MoveUp", "MoveDown", "MoveOut",
                                          "MoveIn", "Delete", "NoCommand", "Quit", "Refresh"};

@@ -21,22 +21,28 @@ void ensureKeyIndex()
         rsTree.setIndex(store::kIndexKeyInd);
 }
 
-// Writes False to every top-level item but opened, walking the chain from
-// the root's first child, in one statement: with a thousand items open,
-// writing each on its own would cost most of the opening.
-void closeOtherTopLevelItems(std::int32_t opened)
+// Every top-level item but opened, along the chain from the root's first child.
+std::vector<std::int32_t> otherTopLevelItems(std::int32_t opened)
 {
+    std::vector<std::int32_t> others;
     rsTree.seek({std::int64_t{store::kRootKey}});
     const auto first = rsTree.key(Field::KeyChi);
     if (!first)
-        return;
+        return others;
     store::ChildChain topLevel(rsTree, store::kRootKey, *first, store::ChildChain::Read::Links);
-    std::vector<std::int32_t> others;
     while (const auto item = topLevel.next()) {
         if (*item != opened)
             others.push_back(*item);
     }
-    rsTree.updateEach(others, Field::Expand, false);
+    return others;
+}
+
+// Writes False to every top-level item but opened, in one statement: with a
+// thousand items open, writing each on its own would cost most of the
+// opening.
+void closeOtherTopLevelItems(std::int32_t opened)
+{
+    rsTree.updateEach(otherTopLevelItems(opened), Field::Expand, false);
 }
 
 // The item of a node the user opened or closed, its record made current.
@@ -99,6 +105,30 @@ void ExpandNode(const toolkit::TreeNode &node)
     // Children never loaded: the branch holds just its placeholder.
     if (IsPlaceholder(node.firstChild().nodeKey()))
         ShowTree();
+}
+
+bool OpenItem(std::int32_t item)
+{
+    ensureKeyIndex();
+    if (!rsTree.seek({std::int64_t{item}}))
+        return false;
+    const auto browsed = Browsing() ? BrowsedOpen(item) : std::nullopt;
+    // Open unless stored closed, as a rebuild shows it.
+    if (browsed ? *browsed : rsTree.flag(Field::Expand) != std::optional<bool>(false))
+        return false;
+    const bool topLevel = rsTree.key(Field::KeyPar) == store::kRootKey;
+    if (Browsing()) {
+        BrowseOpen(item, true);
+        if (topLevel) {
+            for (const std::int32_t other : otherTopLevelItems(item))
+                BrowseOpen(other, false);
+        }
+        return true;
+    }
+    rsTree.update(Field::Expand, true);
+    if (topLevel)
+        closeOtherTopLevelItems(item);
+    return true;
 }
 
 } // namespace modTree
