@@ -3,6 +3,7 @@
 #include "commands/clipboard.h"
 #include "commands/history.h"
 #include "commands/toolbar.h"
+#include "toolkit/announcer.h"
 #include "toolkit/artwork.h"
 #include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
@@ -52,6 +53,8 @@ frmTree::frmTree(const QString &storeDirectory, QWidget *parent)
     ImageList2->setObjectName(QStringLiteral("ImageList2"));
 
     txtFind = new toolkit::FindField(this, Toolbar1);
+    // What a screen reader must hear that no focus change carries (a refused paste).
+    new toolkit::Announcer(this);
     txtFind->setObjectName(QStringLiteral("txtFind"));
     txtFind->hide();
     m_find = new modTree::FindIndex(this);

@@ -7,6 +7,7 @@
 #include "store/format.h"
 #include "store/links.h"
 #include "store/mod_base.h"
+#include "toolkit/announcer.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/outline_formats.h"
 #include "view/browsing.h"
@@ -47,13 +48,17 @@ outline::Item currentItem(std::uint32_t level)
 }
 
 // Says a paste that did not happen: on standard error for whoever started
-// the program from a terminal, and as the tree's description for a screen
-// reader, which hears it changed.
+// the program from a terminal, and to a screen reader (announced, and as the
+// tree's description).
 void sayNotPasted(const std::string &reason)
 {
     std::fprintf(stderr, "branchkeeper: nothing pasted: %s\n", reason.c_str());
-    if (toolkit::KeyedTree *tree = AttachedControls().TreeV)
-        tree->setAccessibleDescription(QStringLiteral("Nothing pasted: ") + QString::fromStdString(reason));
+    if (toolkit::KeyedTree *tree = AttachedControls().TreeV) {
+        const QString said = QStringLiteral("Nothing pasted: ") + QString::fromStdString(reason);
+        tree->setAccessibleDescription(said);
+        if (auto *announcer = tree->window()->findChild<toolkit::Announcer *>(QString(), Qt::FindDirectChildrenOnly))
+            announcer->announce(said);
+    }
 }
 
 // A paste that read something it had to skip or change says so, so nothing

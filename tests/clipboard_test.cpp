@@ -4,6 +4,7 @@
 
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
+#include "toolkit/announcer.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "view/tree_state.h"
@@ -155,6 +156,8 @@ TEST_P(Pastes, PutTheItemsThereOrRefuseThemWhole)
         EXPECT_EQ(store.dump(), before);
         EXPECT_NE(said.find("nothing pasted: "), std::string::npos) << said;
         EXPECT_TRUE(window->tree()->accessibleDescription().startsWith("Nothing pasted: "));
+        const auto *announcer = window->findChild<toolkit::Announcer *>(QString(), Qt::FindDirectChildrenOnly);
+        EXPECT_TRUE(announcer && announcer->isVisible() && announcer->message().startsWith("Nothing pasted: "));
         return;
     }
     EXPECT_EQ(tree(), c.expected);

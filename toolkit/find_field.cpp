@@ -1,5 +1,7 @@
 #include "toolkit/find_field.h"
 
+#include "toolkit/announcer.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -18,6 +20,7 @@ FindField::FindField(QWidget *parent, QToolBar *row) : QWidget(parent), m_row(ro
     m_edit->setPlaceholderText(tr("Find"));
     m_edit->setClearButtonEnabled(true);
     m_edit->setMinimumWidth(m_edit->fontMetrics().averageCharWidth() * 16);
+    m_announcer = new Announcer(this);
     m_found = new QLabel(this);
     m_found->setObjectName(QStringLiteral("findCount"));
     auto *layout = new QHBoxLayout(this);
@@ -56,8 +59,11 @@ void FindField::setFound(const QString &found, const QString &spoken)
 {
     m_found->setText(found);
     const QString description = spoken.isEmpty() ? found : spoken;
-    if (m_edit->accessibleDescription() != description) // each change is heard once
+    // A count is heard when it changes; a step's item every time.
+    if (m_edit->accessibleDescription() != description || !spoken.isEmpty()) {
         m_edit->setAccessibleDescription(description);
+        m_announcer->announce(description);
+    }
 }
 
 QString FindField::found() const

@@ -8,6 +8,8 @@ class QToolBar;
 
 namespace toolkit {
 
+class Announcer;
+
 // A find field and what it found ("3 of 17"), over the right end of a tool
 // bar's row, past its last button where there is room (it is no action of
 // the tool bar, which stays one button a command). Typing
@@ -44,6 +46,7 @@ private:
     QToolBar *m_row = nullptr;
     QLineEdit *m_edit = nullptr;
     QLabel *m_found = nullptr;
+    Announcer *m_announcer = nullptr;
 };
 
 } // namespace toolkit
