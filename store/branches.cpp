@@ -14,12 +14,14 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,44 +175,177 @@ std::optional<TreeRead> readTree(const std::string &path)
     return result;
 }
 
-std::optional<TreeTexts> readTreeTexts(const std::string &path)
+namespace {
+
+// Big buffers filled once: huge pages spare the page faults of filling them
+// 4 KiB at a time (tens of thousands for a million items, each dear in a
+// virtual machine). Only advice: the kernel may ignore it.
+void adviseHugePages(const void *data, std::size_t bytes)
 {
-    const auto connection = openReadOnly(path);
-    Statement stmt;
-    if (!connection)
-        return std::nullopt;
-    if (!stmt.prepare(connection->handle(), sql::kReadOrderAndTexts)) {
-        failWith(stmt.error());
+    constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (at + kHuge - 1) & ~(kHuge - 1), end = (at + bytes) & ~(kHuge - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+template <class Buffer>
+void reserveHuge(Buffer &buffer, std::size_t count)
+{
+    buffer.reserve(count);
+    adviseHugePages(buffer.data(), buffer.capacity() * sizeof(*buffer.data()));
+}
+
+// Records of TbTree, in the table's order: links that cannot be followed
+// read 0, texts as append keeps them.
+struct Records {
+    std::vector<std::int32_t> keys, children, nexts;
+    std::string texts;
+    std::vector<std::size_t> textAt{0}; // record r's text is texts[textAt[r], textAt[r + 1])
+    std::string error;
+
+    void reserve(std::size_t records, std::size_t textBytes)
+    {
+        reserveHuge(keys, records);
+        reserveHuge(children, records);
+        reserveHuge(nexts, records);
+        reserveHuge(textAt, records + 1);
+        reserveHuge(texts, textBytes);
+    }
+    // Reads the records sql selects, with ?1 bound to bound when given.
+    bool read(Connection &connection, std::string_view sql, std::optional<std::int64_t> bound,
+              const TextAppender &append)
+    {
+        Statement stmt;
+        if (!stmt.prepare(connection.handle(), sql) || (bound && !stmt.bind(1, Value{*bound}))) {
+            error = stmt.error();
+            return false;
+        }
+        std::array<Value, 4> v;
+        std::string number; // a text stored as a number, as text
+        for (;;) {
+            const auto step = stmt.step();
+            if (step == Statement::Step::Error) {
+                error = stmt.error();
+                return false;
+            }
+            if (step == Statement::Step::Done)
+                return true;
+            for (int i = 0; i < 4; ++i)
+                stmt.columnInto(i, v[static_cast<std::size_t>(i)]);
+            const auto key = toKey(v[0]);
+            if (!key)
+                continue;
+            keys.push_back(*key);
+            children.push_back(toKey(v[1]).value_or(0));
+            nexts.push_back(toKey(v[2]).value_or(0));
+            std::string_view text;
+            if (const auto *stored = std::get_if<std::string>(&v[3]))
+                text = *stored;
+            else if (auto other = toText(v[3]))
+                text = number = std::move(*other);
+            if (append)
+                append(*key, text, texts);
+            else
+                texts += text;
+            textAt.push_back(texts.size());
+        }
+    }
+    void append(const Records &later)
+    {
+        const std::size_t shift = texts.size();
+        keys.insert(keys.end(), later.keys.begin(), later.keys.end());
+        children.insert(children.end(), later.children.begin(), later.children.end());
+        nexts.insert(nexts.end(), later.nexts.begin(), later.nexts.end());
+        texts += later.texts;
+        for (std::size_t r = 1; r < later.textAt.size(); ++r)
+            textAt.push_back(later.textAt[r] + shift);
+    }
+};
+
+// Every record of TbTree, on connection (in a read transaction): a large
+// table in two parts by key, the later one on a second connection and thread.
+// That connection must see what the first sees: it takes its read lock while
+// the first holds its own, so no writer can commit in between, and the file's
+// change counter must be the same for both; else the first reads it all.
+std::optional<Records> readRecords(const std::string &path, Connection &connection, const TextAppender &append)
+{
+    Records records;
+    Statement range;
+    if (!range.prepare(connection.handle(), sql::kTreeKeyRange) || range.step() != Statement::Step::Row) {
+        failWith(range.error()); // the query also took the read lock
         return std::nullopt;
     }
-    // The table, by row: links that cannot be followed read 0.
-    std::vector<std::int32_t> keys, children, nexts;
-    std::vector<std::size_t> textAt{0};
-    std::string texts;
-    std::array<Value, 4> v;
-    for (;;) {
-        const auto step = stmt.step();
-        if (step == Statement::Step::Error) {
-            failWith(stmt.error());
+    Value low, high;
+    range.columnInto(0, low);
+    range.columnInto(1, high);
+    const auto *first = std::get_if<std::int64_t>(&low);
+    const auto *last = std::get_if<std::int64_t>(&high);
+    // Keys of any other kind: no estimate, and no split.
+    const std::uint64_t span
+        = first && last ? static_cast<std::uint64_t>(*last) - static_cast<std::uint64_t>(*first) + 1 : 0;
+    // Room for every record at once: a store's keys are dense, and the texts
+    // are no bigger than the file.
+    struct stat st {};
+    const std::size_t fileBytes = ::stat(path.c_str(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    records.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(span, fileBytes / 16 + 1)), fileBytes);
+
+    constexpr std::uint64_t kSplitFrom = 100'000;
+    std::shared_ptr<Connection> second;
+    std::optional<TransactionScope> secondReading;
+    if (span >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
+        const auto before = fileVersion(path);
+        second = openReadOnly(path);
+        if (second) {
+            sqlite3_busy_timeout(second->handle(), 0); // a writer is waiting for the first: read alone
+            secondReading.emplace(second.get(), TransactionScope::Kind::Read);
+            Statement lock;
+            const bool locked = lock.prepare(second->handle(), sql::kTreeKeyRange) && lock.step() == Statement::Step::Row;
+            if (!locked || !before || fileVersion(path) != before) {
+                secondReading.reset();
+                second.reset();
+            }
+        }
+    }
+    if (!second) {
+        if (!records.read(connection, sql::kReadOrderAndTexts, std::nullopt, append)) {
+            failWith(records.error);
             return std::nullopt;
         }
-        if (step == Statement::Step::Done)
-            break;
-        for (int i = 0; i < 4; ++i)
-            stmt.columnInto(i, v[static_cast<std::size_t>(i)]);
-        const auto key = toKey(v[0]);
-        if (!key)
-            continue;
-        keys.push_back(*key);
-        children.push_back(toKey(v[1]).value_or(0));
-        nexts.push_back(toKey(v[2]).value_or(0));
-        if (const auto *text = std::get_if<std::string>(&v[3]))
-            texts += *text;
-        else if (const auto other = toText(v[3]))
-            texts += *other;
-        textAt.push_back(texts.size());
+        return records;
     }
-    // Rows by key: an array where the keys are dense enough (a store's are),
+    const auto middle = static_cast<std::int64_t>(static_cast<std::uint64_t>(*first) + span / 2);
+    Records later;
+    later.reserve(static_cast<std::size_t>(span / 2 + 1), fileBytes / 2);
+    bool laterRead = false;
+    std::thread reader([&] { laterRead = later.read(*second, sql::kReadOrderAndTextsFrom, middle, append); });
+    const bool earlierRead = records.read(connection, sql::kReadOrderAndTextsBelow, middle, append);
+    reader.join();
+    if (!earlierRead || !laterRead) {
+        failWith(!earlierRead ? records.error : later.error);
+        return std::nullopt;
+    }
+    records.append(later);
+    return records;
+}
+
+} // namespace
+
+std::optional<TreeTexts> readTreeTexts(const std::string &path, const TextAppender &append)
+{
+    const auto connection = openReadOnly(path);
+    if (!connection)
+        return std::nullopt;
+    TransactionScope reading(connection.get(), TransactionScope::Kind::Read);
+    auto records = readRecords(path, *connection, append);
+    if (!records)
+        return std::nullopt;
+    const std::vector<std::int32_t> &keys = records->keys;
+    const std::vector<std::int32_t> &children = records->children, &nexts = records->nexts;
+    TreeTexts tree;
+    tree.texts = std::move(records->texts);
+    tree.textAt = std::move(records->textAt);
+    // Records by key: an array where the keys are dense enough (a store's are),
     // else a hash map. A key twice: the first record has it, as readTree reads it.
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
@@ -231,7 +366,6 @@ std::optional<TreeTexts> readTreeTexts(const std::string &path)
         return it == rowMap.end() ? kNone : it->second;
     };
 
-    TreeTexts tree;
     if (rowOf(kRootKey) == kNone)
         return tree;
     // Depth first as readTree walks: each record once, next siblings after the children.
@@ -246,12 +380,11 @@ std::optional<TreeTexts> readTreeTexts(const std::string &path)
         reached[row] = true;
         tree.keys.push_back(key);
         tree.depths.push_back(depth);
-        tree.spans.emplace_back(textAt[row], textAt[row + 1] - textAt[row]);
+        tree.records.push_back(row);
         if (depth > 0)
             pending.emplace_back(nexts[row], depth);
         pending.emplace_back(children[row], depth + 1);
     }
-    tree.texts = std::move(texts);
     return tree;
 }
 

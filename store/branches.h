@@ -3,6 +3,7 @@
 #include "store/error.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,16 +35,24 @@ struct TreeRead {
 std::optional<TreeRead> readTree(const std::string &path);
 
 // The items readTree gives, in the same order (the root first), with only
-// their keys, depths and texts, and every text in one buffer: a million items
-// in a few arrays. Reads each record once, and no field it does not need.
+// their keys, depths and texts, and every text in one buffer, in the table's
+// order: a million items in a few arrays. Reads each record once, and no field
+// it does not need. append, when given, keeps each record's text as its reader
+// wants it (appended to out); else it is kept as stored (Null as empty).
+using TextAppender = std::function<void(std::int32_t key, std::string_view text, std::string &out)>;
 struct TreeTexts {
-    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> keys;   // by item, in the tree's order
     std::vector<std::int32_t> depths;
-    std::string texts; // every record's text as stored (Null as empty), in the table's order
-    std::vector<std::pair<std::size_t, std::size_t>> spans; // item i's text: where in texts, how long
-    std::string_view text(std::size_t i) const { return std::string_view(texts).substr(spans[i].first, spans[i].second); }
+    std::vector<std::size_t> records; // item i is record records[i]
+    std::string texts;                // by record, in the table's order
+    std::vector<std::size_t> textAt;  // record r's text is texts[textAt[r], textAt[r + 1])
+    std::string_view recordText(std::size_t r) const
+    {
+        return std::string_view(texts).substr(textAt[r], textAt[r + 1] - textAt[r]);
+    }
+    std::string_view text(std::size_t i) const { return recordText(records[i]); }
 };
-std::optional<TreeTexts> readTreeTexts(const std::string &path);
+std::optional<TreeTexts> readTreeTexts(const std::string &path, const TextAppender &append = {});
 
 // What any change to the store at path changes, by any connection of any
 // program, and another file put in its place: the file's identity and the

@@ -212,6 +212,8 @@ INSTANTIATE_TEST_SUITE_P(ReadTree, ReadTreeTexts, ::testing::Values(
     "UPDATE TbTree SET KeyChi = NULL, KeyTxt = 42 WHERE KeyInd = 2",  // Null link, a number for a text
     "UPDATE TbTree SET KeyChi = 'x', KeyTxt = NULL WHERE KeyInd = 3", // no key
     "UPDATE TbTree SET KeyNxt = 7 WHERE KeyInd = 1",                  // the root's sibling is never followed
+    "UPDATE TbTree SET KeyInd = 300000 WHERE KeyInd = 6;"             // keys far apart: read in two parts
+    "UPDATE TbTree SET KeyChi = 300000 WHERE KeyInd = 4",
     "DELETE FROM TbTree WHERE KeyInd = 1"));
 
 } // namespace

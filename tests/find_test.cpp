@@ -29,11 +29,11 @@ using testing_support::Item;
 
 namespace {
 
-// The root (its node reads "корень"): 2 open (5 closed (8), 6), 3 closed (7), 4, 9.
+// The root (its node reads "корень"): 2 open (5 closed (8), 6), 3 closed (7), 4, 9, 10.
 const std::vector<Item> kTree = {
     {1, 0},         {2, 1, true, "Корень дерева"}, {5, 2, false, "корень"},          {8, 5, false, "КОРЕНЬ под"},
     {6, 2, false, "~"}, {3, 1, false, "Straße"},    {7, 3, false, "strasse two"}, {4, 1, false, "ΣΊΓΜΑ"},
-    {9, 1, false, "日本語テキスト"}};
+    {9, 1, false, "日本語テキスト"}, {10, 1, false, "\xff\xc0 bad \xe2\x84\xaa"}}; // no UTF-8, the Kelvin sign
 
 class FindTest : public GuiTest {
 protected:
@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Find, FindCount, ::testing::Values(
     CountCase{"σίγμα", 1, "1 of 1"},
     CountCase{"テキスト", 9, "1 of 1"},
     CountCase{"~", 1, "1 of 1"},             // as the row shows it
+    CountCase{"BAD K", 1, "1 of 1"},         // bytes that are no UTF-8 break nothing after them
     CountCase{"ень дер", 1, "1 of 1"},
     CountCase{"еваКОР", 1, "no match"},      // never across two items
     CountCase{"~str", 1, "no match"},

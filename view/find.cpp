@@ -15,51 +15,127 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <utility>
 
 namespace modTree {
 
-QString FoldForFind(QStringView text)
+namespace {
+
+// The code point at text[at], and where the next one starts; U+FFFD and the
+// next byte for what is no well-formed UTF-8.
+std::pair<char32_t, std::size_t> decodeAt(std::string_view text, std::size_t at)
 {
-    // Qt folds one character to one; "ß" is the common one that folds to two.
-    QString folded = text.toString().toCaseFolded();
-    folded.replace(QChar(0x00DF), QLatin1String("ss"));
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return {lead, at + 1};
+    // The lead byte gives the length and the least value; the second byte's
+    // range rules out overlong forms, surrogates and values over U+10FFFF.
+    int length = 0;
+    char32_t cp = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, cp = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, cp = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || at + static_cast<std::size_t>(length) > text.size() || byte(at + 1) < low
+        || byte(at + 1) > high)
+        return {0xFFFD, at + 1};
+    for (int i = 1; i < length; ++i) {
+        const unsigned char next = byte(at + static_cast<std::size_t>(i));
+        if ((next & 0xC0u) != 0x80)
+            return {0xFFFD, at + 1};
+        cp = cp << 6 | (next & 0x3Fu);
+    }
+    return {cp, at + static_cast<std::size_t>(length)};
+}
+
+void appendUtf8(char32_t cp, std::string &out)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Appends text folded to out: plain ASCII (most texts) in place, the rest a
+// code point at a time, without an allocation per text.
+void appendFolded(std::string_view text, std::string &out)
+{
+    const std::size_t from = out.size();
+    out.append(text);
+    char *const at = out.data() + from;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(at[i]);
+        if (c >= 0x80)
+            break;
+        if (static_cast<unsigned>(c - 'A') < 26u)
+            at[i] = static_cast<char>(c - 'A' + 'a');
+    }
+    if (i == text.size())
+        return;
+    out.resize(from + i);
+    while (i < text.size()) {
+        const auto [cp, next] = decodeAt(text, i);
+        i = next;
+        // Qt folds one character to one; "ß" is the common one that folds to two.
+        const char32_t folded = QChar::toCaseFolded(cp);
+        if (folded == 0x00DF)
+            out += "ss";
+        else
+            appendUtf8(folded, out);
+    }
+}
+
+} // namespace
+
+std::string FoldForFind(std::string_view utf8)
+{
+    std::string folded;
+    appendFolded(utf8, folded);
     return folded;
+}
+
+std::string FoldForFind(QStringView text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return FoldForFind(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 namespace {
 
-// Writes text folded at out, and returns the end: plain ASCII (most texts)
-// by hand, the rest through Qt. Never longer in UTF-16 than text in UTF-8.
-QChar *writeFolded(QChar *out, std::string_view text)
-{
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        for (const char c : text)
-            *out++ = QChar(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        return out;
-    }
-    const QString folded = FoldForFind(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    return std::copy(folded.cbegin(), folded.cend(), out);
-}
-
 std::shared_ptr<const FindSnapshot> readSnapshot(const std::string &path)
 {
-    auto tree = store::readTreeTexts(path);
+    auto tree = store::readTreeTexts(path, [](std::int32_t key, std::string_view text, std::string &out) {
+        appendFolded(key == store::kRootKey ? store::kRootText : text, out); // the root's row shows its own text
+    });
     if (!tree)
         return nullptr;
     auto snapshot = std::make_shared<FindSnapshot>();
-    const std::size_t n = tree->keys.size();
-    snapshot->starts.reserve(n + 1);
-    // One buffer of room for all, cut to what was written.
-    snapshot->folded.resize(static_cast<qsizetype>(tree->texts.size() + store::kRootText.size()));
-    QChar *const begin = snapshot->folded.data();
-    QChar *out = begin;
-    for (std::size_t i = 0; i < n; ++i) {
-        snapshot->starts.push_back(out - begin);
-        // What the rows show: the root's node has its own text.
-        out = writeFolded(out, tree->depths[i] == 0 ? store::kRootText : tree->text(i));
-    }
-    snapshot->starts.push_back(out - begin);
-    snapshot->folded.truncate(out - begin);
+    snapshot->items.assign(tree->textAt.size() - 1, -1);
+    for (std::size_t i = 0; i < tree->records.size(); ++i)
+        snapshot->items[tree->records[i]] = static_cast<std::int32_t>(i);
+    snapshot->folded = std::move(tree->texts);
+    snapshot->textAt = std::move(tree->textAt);
     snapshot->keys = std::move(tree->keys);
     snapshot->depths = std::move(tree->depths);
     return snapshot;
@@ -72,26 +148,38 @@ std::ptrdiff_t positionOf(const FindSnapshot &snapshot, std::int32_t item)
     return it == snapshot.keys.end() ? -1 : it - snapshot.keys.begin();
 }
 
-// The positions of the items whose folded text holds needle, in order.
-std::vector<std::size_t> scan(const FindSnapshot &snapshot, const QString &needle)
+// The positions of the items whose folded text holds needle, in display order.
+std::vector<std::size_t> scan(const FindSnapshot &snapshot, const std::string &needle)
 {
     std::vector<std::size_t> matches;
-    if (needle.isEmpty() || snapshot.keys.empty())
+    if (needle.empty() || snapshot.keys.empty())
         return matches;
-    const QStringView all(snapshot.folded);
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype at = all.indexOf(needle, from);
-        if (at < 0)
+    // The texts are in the table's order: mark the items hit, then read the marks in the tree's.
+    std::vector<char> hit(snapshot.keys.size(), 0);
+    std::size_t count = 0;
+    const char *const all = snapshot.folded.data();
+    const std::size_t size = snapshot.folded.size();
+    std::size_t from = 0;
+    while (from < size) {
+        const void *found = ::memmem(all + from, size - from, needle.data(), needle.size());
+        if (!found)
             break;
-        // The item the hit starts in; a hit running on into the next item's
-        // text is none, and neither is any later one starting in this item.
-        const auto next = std::upper_bound(snapshot.starts.begin(), snapshot.starts.end(), at);
-        const std::size_t item = static_cast<std::size_t>(next - snapshot.starts.begin()) - 1;
-        if (at + needle.size() <= *next)
-            matches.push_back(item);
+        const auto at = static_cast<std::size_t>(static_cast<const char *>(found) - all);
+        // The record the hit starts in; a hit running on into the next record's
+        // text is none, and neither is any later one starting in this record.
+        const auto next = std::upper_bound(snapshot.textAt.begin(), snapshot.textAt.end(), at);
+        const auto record = static_cast<std::size_t>(next - snapshot.textAt.begin()) - 1;
+        const std::int32_t item = snapshot.items[record];
+        if (at + needle.size() <= *next && item >= 0) {
+            hit[static_cast<std::size_t>(item)] = 1;
+            ++count;
+        }
         from = *next;
     }
+    matches.reserve(count);
+    for (std::size_t i = 0; i < hit.size(); ++i)
+        if (hit[i])
+            matches.push_back(i);
     return matches;
 }
 

@@ -17,25 +17,28 @@
 // branches alike, in the order the tree shows them.
 namespace modTree {
 
-// text as find compares it: case folded the way a person ignores case, in
-// any script ("ß" as "ss", so "STRASSE" finds "Straße").
-QString FoldForFind(QStringView text);
+// text as find compares it, in UTF-8: case folded the way a person ignores
+// case, in any script ("ß" as "ss", so "STRASSE" finds "Straße"); bytes that
+// are no UTF-8 read as U+FFFD.
+std::string FoldForFind(std::string_view utf8);
+std::string FoldForFind(QStringView text);
 
 // Every item the tree reaches, in display order, as one reading of the file
 // saw them. Never changed once built: the reader thread and the window
 // share it without a lock.
 struct FindSnapshot {
-    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> keys;   // by item, in display order
     std::vector<std::int32_t> depths; // the root 0, top-level items 1
-    QString folded;                   // every item's folded text, one after the other
-    std::vector<qsizetype> starts;    // item i's text is folded[starts[i], starts[i + 1])
+    std::string folded;               // every record's folded text, in the table's order
+    std::vector<std::size_t> textAt;  // record r's text is folded[textAt[r], textAt[r + 1])
+    std::vector<std::int32_t> items;  // record r is item items[r]; -1 when the tree does not reach it
 };
 
 // What a search found: the positions in the snapshot of the matching items,
 // and which of them the field names ("3 of 17").
 struct FindResult {
     std::uint64_t generation = 0;
-    QString needle;
+    std::string needle; // folded
     std::shared_ptr<const FindSnapshot> snapshot;
     std::vector<std::size_t> matches;
     int ordinal = 0; // from 1; 0 without matches
@@ -99,7 +102,7 @@ private:
     struct Request {
         std::uint64_t generation = 0;
         std::string path;
-        QString needle;
+        std::string needle; // folded
         std::int32_t highlighted = 0;
         Ordinal ordinal = Ordinal::Next;
     };
