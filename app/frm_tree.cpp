@@ -285,9 +285,7 @@ QString foundText(int ordinal, int count)
 
 void frmTree::TreeV_FindKey()
 {
-    txtFind->show();
-    txtFind->setFocus(Qt::ShortcutFocusReason);
-    txtFind->edit()->selectAll();
+    txtFind->open();
     if (!txtFind->text().isEmpty())
         txtFind_Change(); // the file or the highlight may have changed since
     else

@@ -56,8 +56,7 @@ void sayNotPasted(const std::string &reason)
     if (toolkit::KeyedTree *tree = AttachedControls().TreeV) {
         const QString said = QStringLiteral("Nothing pasted: ") + QString::fromStdString(reason);
         tree->setAccessibleDescription(said);
-        if (auto *announcer = tree->window()->findChild<toolkit::Announcer *>(QString(), Qt::FindDirectChildrenOnly))
-            announcer->announce(said);
+        toolkit::Announcer::announceIn(tree, said);
     }
 }
 

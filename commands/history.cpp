@@ -4,6 +4,7 @@
 #include "store/change_recorder.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
+#include "toolkit/announcer.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
 #include "view/selection.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -184,19 +186,31 @@ void markAsClicked(std::int32_t item)
         UnbindTextBox();
 }
 
+// Says why nothing was undone (redone) to a screen reader, which would
+// otherwise hear nothing at all; a refusal also on standard error.
+void sayNotDone(const std::string &line, bool refused)
+{
+    if (refused)
+        std::fprintf(stderr, "branchkeeper: %s\n", line.c_str());
+    QString said = QString::fromStdString(line);
+    said[0] = said[0].toUpper();
+    toolkit::Announcer::announceIn(AttachedControls().TreeV, said);
+}
+
 void step(bool undoing)
 {
-    const char *what = undoing ? "undo" : "redo";
+    const std::string what = undoing ? "undo" : "redo";
     if (droppedForOutsideChange()) {
-        std::fprintf(stderr, "branchkeeper: nothing to %s: another program changed the file\n", what);
+        sayNotDone("nothing to " + what + ": another program changed the file", true);
         return;
     }
     std::deque<Entry> &from = undoing ? g_history.undo : g_history.redo;
-    if (from.empty())
+    if (from.empty()) {
+        sayNotDone("nothing to " + what, false);
         return;
+    }
     if (const auto changed = changedSince(from.back(), undoing)) {
-        std::fprintf(stderr, "branchkeeper: cannot %s: item %d is not as the command left it\n", what,
-                     *changed);
+        sayNotDone("cannot " + what + ": item " + std::to_string(*changed) + " is not as the command left it", true);
         ClearHistory();
         return;
     }

@@ -38,8 +38,9 @@ inline constexpr int kHistoryDepth = 100;
 // An item the command made is left as a delete leaves one: its record stays.
 // Refused, with one line on standard error and nothing written, when a
 // touched record's links are not what the command left (what undo left, for
-// Redo); the history is dropped then. Opens no transaction: the caller's
-// user action holds it.
+// Redo); the history is dropped then. A screen reader hears why nothing was
+// done, an empty history too. Opens no transaction: the caller's user action
+// holds it.
 void Undo();
 void Redo();
 

@@ -6,6 +6,7 @@
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
+#include "toolkit/announcer.h"
 #include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
 #include "toolkit/text_box.h"
@@ -150,6 +151,12 @@ TEST_F(FindTest, EscapeReturnsToTheTreeAndTheFieldCoversNothing)
     open(1);
     QWidget *field = window->findField();
     ASSERT_TRUE(field->isVisible());
+    auto heard = [field] { return field->findChild<toolkit::Announcer *>()->message().toStdString(); };
+    EXPECT_EQ(heard(), "Find"); // entering the field is heard
+    typeAndCount("two");
+    QTest::keyClick(window->findField()->edit(), Qt::Key_Escape);
+    QTest::keyClick(window->tree(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(heard(), "Find, two, 1 of 1"); // and what it still holds
     const QRect placed(field->mapTo(window.get(), QPoint()), field->size());
     EXPECT_FALSE(placed.intersects(window->tree()->geometry()));
     EXPECT_FALSE(placed.intersects(window->textBox()->geometry()));

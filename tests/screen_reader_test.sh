@@ -4,7 +4,8 @@
 # key must be heard with what it did: the item reached, opened or closed, the
 # field entered with the item it edits, a new item with its place, the item a
 # delete lands on, a pasted item at its place, the item a cut lands on, the
-# find field's count as it changes and the item a step reaches. Orca keeps
+# find field entered, its count as it changes and the item a step reaches,
+# a redo with nothing to redo. Orca keeps
 # Insert, its own key on the desktop layout.
 #
 #   screen_reader_test.sh BUILD_DIR
@@ -13,7 +14,7 @@ build=$1
 here=$(cd "$(dirname "$0")" && pwd)
 
 steps=(Down Left Left Right F2 Escape ctrl+n F2 Escape Delete Insert ctrl+c ctrl+v ctrl+x ctrl+shift+v
-       ctrl+f p l u Return F3 Escape)
+       ctrl+f p l u Return F3 Escape ctrl+y)
 heard=$("$here/../tools/screen_reader.sh" --build "$build" "${steps[@]}" 2>&1)
 status=$?
 echo "$heard"
@@ -37,13 +38,14 @@ expected=(
     '^ctrl\+v: .*Plumbing expanded\. level 3, 4 of 4'
     '^ctrl\+x: .*Plumbing expanded\. level 3, 3 of 3'
     '^ctrl\+shift\+v: .*Plumbing expanded\. level 4, 1 of'
-    '^ctrl\+f: '
+    '^ctrl\+f: .*notification Find'
     '^p: .*4 of 7'
     '^l: .*4 of 4'
     '^u: .*1 of 2'
     '^Return: .*1 of 2: Plumbing'
     '^F3: .*2 of 2: Plumbing'
     '^Escape: .*Plumbing expanded\. level 4, 1 of 3'
+    '^ctrl\+y: .*Nothing to redo'
 )
 mapfile -t lines < <(grep -E '^(start-up|[^ ]+): ' <<<"$heard" | grep -v "^Orca's debug log")
 failed=0

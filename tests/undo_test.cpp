@@ -5,11 +5,13 @@
 #include "store/mod_base.h"
 #include "tests/support/gui_fixture.h"
 #include "tests/support/tree_check.h"
+#include "toolkit/announcer.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
 
+#include <cctype>
 #include <functional>
 #include <map>
 
@@ -57,6 +59,10 @@ public:
         ::testing::internal::CaptureStderr();
         keys(Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
         return ::testing::internal::GetCapturedStderr();
+    }
+    std::string announced() const
+    {
+        return window->findChild<toolkit::Announcer *>(QString(), Qt::FindDirectChildrenOnly)->message().toStdString();
     }
 };
 
@@ -128,7 +134,12 @@ TEST_F(UndoTest, UndoAfterAnOutsideChangeToATouchedItemIsRefusedAndWritesNothing
         const Lines before = store.dump();
         const std::string said = undo();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_EQ(undo(true) + undo(), ""); // nothing left to undo or redo
+        std::string line = said.substr(std::string("branchkeeper: ").size());
+        line.pop_back();
+        line[0] = static_cast<char>(std::toupper(line[0]));
+        EXPECT_EQ(announced(), line); // a screen reader hears the same
+        EXPECT_EQ(undo(true), ""); // nothing left to redo: no refusal, but heard
+        EXPECT_EQ(announced(), "Nothing to redo");
         EXPECT_EQ(store.dump(), before);
     }
 }

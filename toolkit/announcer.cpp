@@ -46,4 +46,12 @@ void Announcer::announce(const QString &message)
         show(); // the showing is what a screen reader speaks
 }
 
+void Announcer::announceIn(QWidget *widget, const QString &message)
+{
+    if (!widget)
+        return;
+    if (auto *announcer = widget->window()->findChild<Announcer *>(QString(), Qt::FindDirectChildrenOnly))
+        announcer->announce(message);
+}
+
 } // namespace toolkit

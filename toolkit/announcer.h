@@ -16,6 +16,9 @@ public:
 
     void announce(const QString &message);
     QString message() const { return m_message; }
+    // Announces message with the announcer that is a direct child of widget's
+    // window, if it has one.
+    static void announceIn(QWidget *widget, const QString &message);
 
 private:
     QString m_message;

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStringList>
 #include <QToolBar>
 
 #include <algorithm>
@@ -48,6 +49,20 @@ void FindField::place()
     const int width = std::max(minimumSizeHint().width(), row.width() - buttonsEnd);
     setGeometry(row.right() + 1 - width, row.top(), width, std::max(row.height(), sizeHint().height()));
     raise();
+}
+
+void FindField::open()
+{
+    show();
+    setFocus(Qt::ShortcutFocusReason);
+    m_edit->selectAll();
+    // A field that appears and takes the focus at once is not always heard
+    // entering: name it, with what it holds.
+    QStringList said{m_edit->accessibleName()};
+    if (!text().isEmpty())
+        said << text() << found();
+    said.removeAll(QString());
+    m_announcer->announce(said.join(QStringLiteral(", ")));
 }
 
 QString FindField::text() const

@@ -22,6 +22,9 @@ public:
     // parent: the window; row: the tool bar it sits in the row of.
     FindField(QWidget *parent, QToolBar *row);
 
+    // Shows the field with its text selected and the focus in it, and says
+    // so to a screen reader.
+    void open();
     QString text() const;
     QLineEdit *edit() const { return m_edit; }
     // Shows what was found ("3 of 17"; empty for nothing to say), and says
