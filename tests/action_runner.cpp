@@ -8,6 +8,7 @@
 //   action_runner DIR paste K      Ctrl+V on item K, the clipboard holding
 //                                  "one", "two" under it, and "three"
 //   action_runner DIR undo K       Del on item K, then Ctrl+Z
+//   action_runner DIR find TEXT    Ctrl+F, TEXT typed, Enter once counted
 //
 // With BRANCHKEEPER_KILLER set to a trigger's event and condition ("AFTER
 // UPDATE OF KeySel ON TbTree WHEN ..."), the process gives its connection a
@@ -19,13 +20,16 @@
 #include "app/frm_tree.h"
 #include "store/connection.h"
 #include "store/mod_base.h"
+#include "toolkit/find_field.h"
 #include "toolkit/keyed_tree.h"
+#include "view/find.h"
 #include "view/tree_state.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QToolBar>
 
 #include <sqlite3.h>
@@ -47,7 +51,7 @@ void die(sqlite3_context *, int, sqlite3_value **)
 int main(int argc, char **argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s DIR command N | DIR click KEY | DIR open KEY | DIR paste KEY\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR command N | DIR click KEY | DIR open KEY | DIR paste KEY | DIR undo KEY | DIR find TEXT\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -66,8 +70,19 @@ int main(int argc, char **argv)
             != SQLITE_OK)
             return 2;
     }
-    const int n = std::atoi(argv[3]);
     const std::string action = argv[2];
+    if (action == "find") {
+        QKeyEvent find(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+        QApplication::sendEvent(window.tree(), &find);
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(argv[3]));
+        QApplication::sendEvent(window.findField()->edit(), &typed);
+        if (!window.findIndex()->settle(10000))
+            return 2;
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(window.findField()->edit(), &enter);
+        return 3;
+    }
+    const int n = std::atoi(argv[3]);
     if (action == "command") {
         // The button as FillToolbar makes it; the store need not have a toolbar.
         QAction button;

@@ -246,6 +246,7 @@ struct KillCase {
     QStringList action;       // for the runner: "command N", "click K", "open K" or "paste K"
     const char *killer;       // a trigger body's condition: the write to die on
     std::function<bool(TestStore &)> done; // what the whole action leaves
+    std::vector<Item> tree = {};           // empty: root 1: 2 (open: 5, 6, 10), 3, 4
     friend void PrintTo(const KillCase &c, std::ostream *os) { *os << c.name; }
 };
 
@@ -276,6 +277,13 @@ const KillCase kPasteKill = {
             == std::vector<std::string>{"2@1", "5@2", "6@2", "11@2", "12@3", "13@2", "10@2", "3@1", "4@1"};
     }};
 
+const KillCase kFindKill = {
+    // Enter to "seven" under the closed top-level item 3: 3 opened, 2 closed
+    // (the top-level rule), 7 marked; it dies as 7 is marked.
+    "FindStep", {"find", "seven"}, "AFTER UPDATE OF KeySel ON TbTree WHEN NEW.KeyInd = 7 AND NEW.KeySel <> 0",
+    [](TestStore &s) { return s.field(7, "KeySel") == "1" && s.field(3, "Expand") == "1" && s.field(2, "Expand") == "0"; },
+    {{1, 0}, {2, 1, true, "two"}, {6, 2, false, "six", true}, {3, 1, false, "three"}, {7, 3, false, "seven"}}};
+
 class KillInTheMiddle : public ::testing::TestWithParam<KillCase> {
 protected:
     static void run(TestStore &store, const QStringList &action, QProcess &runner, const char *killer = nullptr)
@@ -295,6 +303,8 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
     TestStore store;
     if (std::string(c.name) == "OpeningATopLevelItemAmongMany") {
         store.create(manyOpenTopLevelItems());
+    } else if (!c.tree.empty()) {
+        store.create(c.tree);
     } else {
         store.create({{1, 0}, {2, 1, true, "two"}, {5, 2, false, "five"}, {6, 2, false, "six", true},
                       {10, 2, false, "ten"}, {3, 1, false, "three"}, {4, 1, false, "four"}});
@@ -319,7 +329,7 @@ TEST_P(KillInTheMiddle, LeavesTheFileAsItWasAndTheSameActionThenCompletes)
 }
 
 INSTANTIATE_TEST_SUITE_P(UserActions, KillInTheMiddle,
-                         ::testing::Values(kKillCases[0], kKillCases[1], kKillCases[2], kPasteKill),
+                         ::testing::Values(kKillCases[0], kKillCases[1], kKillCases[2], kPasteKill, kFindKill),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Killed while an undo puts a deleted item back, as its next sibling is
