@@ -237,6 +237,7 @@ CommandRecording::~CommandRecording()
 {
     if (!m_recorder)
         return;
+    m_recorder->finish();
     const bool complete = m_recorder->complete();
     Entry entry = complete ? entryOf(*m_recorder, m_marked) : Entry{};
     const bool wrote = !m_recorder->changes().empty();

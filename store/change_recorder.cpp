@@ -59,8 +59,37 @@ ChangeRecorder::ChangeRecorder(Connection *connection, std::span<const Field> fi
 
 ChangeRecorder::~ChangeRecorder()
 {
-    if (m_connection)
+    if (m_connection && !m_finished)
         sqlite3_preupdate_hook(m_connection->handle(), nullptr, nullptr);
+}
+
+void ChangeRecorder::finish()
+{
+    if (!m_connection || m_finished)
+        return;
+    m_finished = true;
+    sqlite3_preupdate_hook(m_connection->handle(), nullptr, nullptr);
+    if (!m_complete || m_changes.empty())
+        return;
+    Statement read;
+    if (!read.prepare(m_connection->handle(), sql::kTreeRecordByRowid)) {
+        m_complete = false;
+        return;
+    }
+    Value v;
+    for (Change &change : m_changes) {
+        read.reset();
+        if (!read.bind(1, Value{change.key}) || read.step() != Statement::Step::Row) {
+            m_complete = false;
+            return;
+        }
+        for (std::size_t i = 0; i < m_fieldOfColumn.size(); ++i) {
+            if (!m_fieldOfColumn[i])
+                continue;
+            read.columnInto(static_cast<int>(i), v);
+            change.after[fieldIndex(*m_fieldOfColumn[i])] = v;
+        }
+    }
 }
 
 void ChangeRecorder::hook(void *self, sqlite3 *db, int op, const char *database, const char *table, long long oldKey,
@@ -98,11 +127,13 @@ void ChangeRecorder::record(sqlite3 *db, int op, long long oldKey, long long new
         return;
     }
     const auto known = m_indexOfKey.find(newKey);
-    auto after = readRow(db, true);
+    if (known != m_indexOfKey.end() && m_linksWritten)
+        return; // its fields before are kept, its fields after are read at the end
     // Only the fields before the first write are kept, and the mark's moves
-    // until the first link is written.
-    const bool needBefore = op == SQLITE_UPDATE && (known == m_indexOfKey.end() || !m_linksWritten);
+    // until the first link is written (which needs each write's fields after).
+    const bool needBefore = op == SQLITE_UPDATE;
     auto before = needBefore ? readRow(db, false) : std::nullopt;
+    auto after = m_linksWritten ? std::optional<TreeCursor::Record>(TreeCursor::Record{}) : readRow(db, true);
     if (!after || (needBefore && !before)) {
         m_complete = false;
         return;
@@ -121,8 +152,6 @@ void ChangeRecorder::record(sqlite3 *db, int op, long long oldKey, long long new
     if (known == m_indexOfKey.end()) {
         m_indexOfKey.emplace(newKey, m_changes.size());
         m_changes.push_back({newKey, std::move(before), std::move(*after)});
-    } else {
-        m_changes[known->second].after = std::move(*after);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "store/tree_cursor.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -35,10 +36,15 @@ public:
     ChangeRecorder(const ChangeRecorder &) = delete;
     ChangeRecorder &operator=(const ChangeRecorder &) = delete;
 
+    // Stops recording and reads each written record's fields as they are now,
+    // its "after" (read once here, not at every write: a paste writes each
+    // record several times). Before changes() is used.
+    void finish();
+
     // False when a write cannot be played back from what was recorded: a
     // record deleted or given another key, or no recording at all.
     bool complete() const { return m_complete; }
-    const std::vector<Change> &changes() const { return m_changes; }
+    const std::deque<Change> &changes() const { return m_changes; }
     // How KeySel moved before the first write to a link field, in order:
     // each record whose mark was set (true) or cleared (false).
     const std::vector<std::pair<std::int64_t, bool>> &marksBeforeLinks() const { return m_marks; }
@@ -53,9 +59,10 @@ private:
     Connection *m_connection = nullptr;
     // The field of each of the file's columns; nullopt for a column no field names.
     std::vector<std::optional<Field>> m_fieldOfColumn;
-    std::vector<Change> m_changes;
+    std::deque<Change> m_changes; // grows without moving its records (a paste makes thousands)
     std::unordered_map<std::int64_t, std::size_t> m_indexOfKey; // into m_changes
     std::vector<std::pair<std::int64_t, bool>> m_marks;
+    bool m_finished = false;
     bool m_linksWritten = false;
     bool m_complete = false;
 };

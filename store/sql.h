@@ -52,6 +52,8 @@ inline constexpr std::string_view kSelectRow = "SELECT KeyInd, KeyPar, KeyChi, K
 // Every column of TbTree, none of its rows: the order the file declares its
 // columns in, which a file from another tool need not share with kTreeColumns.
 inline constexpr const char *kTreeColumnOrder = "SELECT * FROM TbTree LIMIT 0";
+// One record, its columns in that order, by the row id SQLite's hooks name.
+inline constexpr const char *kTreeRecordByRowid = "SELECT * FROM TbTree WHERE rowid = ?1";
 
 // Every field of every record naming ?1 as its parent (through "ParNxt").
 inline constexpr std::string_view kSelectChildren = "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, "
