@@ -212,44 +212,67 @@ struct Records {
         reserveHuge(textAt, records + 1);
         reserveHuge(texts, textBytes);
     }
-    // Reads the records sql selects, with ?1 bound to bound when given.
-    bool read(Connection &connection, std::string_view sql, std::optional<std::int64_t> bound,
+    // Reads the records with row ids first to last, a chunk at a time, each
+    // chunk a read of its own: a writer waits for one chunk at most, not for
+    // the whole table. Without row ids (nullopt), the whole table in one read.
+    bool read(Connection &connection, std::optional<std::pair<std::int64_t, std::int64_t>> rowids,
               const TextAppender &append)
     {
+        constexpr std::int64_t kChunk = 10'000;
         Statement stmt;
-        if (!stmt.prepare(connection.handle(), sql) || (bound && !stmt.bind(1, Value{*bound}))) {
+        if (!stmt.prepare(connection.handle(), rowids ? sql::kReadOrderAndTextsChunk : sql::kReadOrderAndTexts)) {
             error = stmt.error();
             return false;
         }
-        std::array<Value, 4> v;
+        const int at = rowids ? 1 : 0; // the columns after the row id
+        std::array<Value, 5> v;
         std::string number; // a text stored as a number, as text
+        std::int64_t from = rowids ? rowids->first : 0;
         for (;;) {
-            const auto step = stmt.step();
-            if (step == Statement::Step::Error) {
+            stmt.reset();
+            if (rowids && (!stmt.bind(1, Value{from}) || !stmt.bind(2, Value{rowids->second})
+                           || !stmt.bind(3, Value{kChunk}))) {
                 error = stmt.error();
                 return false;
             }
-            if (step == Statement::Step::Done)
-                return true;
-            for (int i = 0; i < 4; ++i)
-                stmt.columnInto(i, v[static_cast<std::size_t>(i)]);
-            const auto key = toKey(v[0]);
-            if (!key)
-                continue;
-            keys.push_back(*key);
-            children.push_back(toKey(v[1]).value_or(0));
-            nexts.push_back(toKey(v[2]).value_or(0));
-            std::string_view text;
-            if (const auto *stored = std::get_if<std::string>(&v[3]))
-                text = *stored;
-            else if (auto other = toText(v[3]))
-                text = number = std::move(*other);
-            if (append)
-                append(*key, text, texts);
-            else
-                texts += text;
-            textAt.push_back(texts.size());
+            std::int64_t rows = 0, last = 0;
+            for (;;) {
+                const auto step = stmt.step();
+                if (step == Statement::Step::Error) {
+                    error = stmt.error();
+                    return false;
+                }
+                if (step == Statement::Step::Done)
+                    break;
+                for (int i = 0; i < at + 4; ++i)
+                    stmt.columnInto(i, v[static_cast<std::size_t>(i)]);
+                ++rows;
+                if (const auto *rowid = std::get_if<std::int64_t>(&v[0]); rowids && rowid)
+                    last = *rowid;
+                const auto key = toKey(v[static_cast<std::size_t>(at)]);
+                if (!key)
+                    continue;
+                keys.push_back(*key);
+                children.push_back(toKey(v[static_cast<std::size_t>(at + 1)]).value_or(0));
+                nexts.push_back(toKey(v[static_cast<std::size_t>(at + 2)]).value_or(0));
+                std::string_view text;
+                const Value &stored = v[static_cast<std::size_t>(at + 3)];
+                if (const auto *string = std::get_if<std::string>(&stored))
+                    text = *string;
+                else if (auto other = toText(stored))
+                    text = number = std::move(*other);
+                if (append)
+                    append(*key, text, texts);
+                else
+                    texts += text;
+                textAt.push_back(texts.size());
+            }
+            if (!rowids || rows < kChunk || last >= rowids->second)
+                break;
+            from = last + 1;
         }
+        stmt.reset(); // lets go of the file
+        return true;
     }
     void append(const Records &later)
     {
@@ -263,27 +286,29 @@ struct Records {
     }
 };
 
-// Every record of TbTree, on connection (in a read transaction): a large
-// table in two parts by key, the later one on a second connection and thread.
-// That connection must see what the first sees: it takes its read lock while
-// the first holds its own, so no writer can commit in between, and the file's
-// change counter must be the same for both; else the first reads it all.
+// Every record of TbTree, on connection: a large table in two halves by row
+// id, the later one on a second connection and thread. Reads in chunks, so
+// the halves may see different states of a file being written: the caller
+// compares the file's version before and after.
 std::optional<Records> readRecords(const std::string &path, Connection &connection, const TextAppender &append)
 {
     Records records;
-    Statement range;
-    if (!range.prepare(connection.handle(), sql::kTreeKeyRange) || range.step() != Statement::Step::Row) {
-        failWith(range.error()); // the query also took the read lock
-        return std::nullopt;
+    std::optional<std::pair<std::int64_t, std::int64_t>> rowids;
+    {
+        Statement range; // a table without row ids has none: read whole
+        if (range.prepare(connection.handle(), sql::kTreeRowidRange) && range.step() == Statement::Step::Row) {
+            Value low, high;
+            range.columnInto(0, low);
+            range.columnInto(1, high);
+            const auto *first = std::get_if<std::int64_t>(&low);
+            const auto *last = std::get_if<std::int64_t>(&high);
+            if (!first || !last)
+                return records; // no records
+            rowids = std::pair{*first, *last};
+        }
     }
-    Value low, high;
-    range.columnInto(0, low);
-    range.columnInto(1, high);
-    const auto *first = std::get_if<std::int64_t>(&low);
-    const auto *last = std::get_if<std::int64_t>(&high);
-    // Keys of any other kind: no estimate, and no split.
     const std::uint64_t span
-        = first && last ? static_cast<std::uint64_t>(*last) - static_cast<std::uint64_t>(*first) + 1 : 0;
+        = rowids ? static_cast<std::uint64_t>(rowids->second) - static_cast<std::uint64_t>(rowids->first) + 1 : 0;
     // Room for every record at once: a store's keys are dense, and the texts
     // are no bigger than the file.
     struct stat st {};
@@ -291,35 +316,20 @@ std::optional<Records> readRecords(const std::string &path, Connection &connecti
     records.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(span, fileBytes / 16 + 1)), fileBytes);
 
     constexpr std::uint64_t kSplitFrom = 100'000;
-    std::shared_ptr<Connection> second;
-    std::optional<TransactionScope> secondReading;
-    if (span >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
-        const auto before = fileVersion(path);
-        second = openReadOnly(path);
-        if (second) {
-            sqlite3_busy_timeout(second->handle(), 0); // a writer is waiting for the first: read alone
-            secondReading.emplace(second.get(), TransactionScope::Kind::Read);
-            Statement lock;
-            const bool locked = lock.prepare(second->handle(), sql::kTreeKeyRange) && lock.step() == Statement::Step::Row;
-            if (!locked || !before || fileVersion(path) != before) {
-                secondReading.reset();
-                second.reset();
-            }
-        }
-    }
+    const auto second = span >= kSplitFrom && std::thread::hardware_concurrency() > 1 ? openReadOnly(path) : nullptr;
     if (!second) {
-        if (!records.read(connection, sql::kReadOrderAndTexts, std::nullopt, append)) {
+        if (!records.read(connection, rowids, append)) {
             failWith(records.error);
             return std::nullopt;
         }
         return records;
     }
-    const auto middle = static_cast<std::int64_t>(static_cast<std::uint64_t>(*first) + span / 2);
+    const auto middle = static_cast<std::int64_t>(static_cast<std::uint64_t>(rowids->first) + span / 2);
     Records later;
     later.reserve(static_cast<std::size_t>(span / 2 + 1), fileBytes / 2);
     bool laterRead = false;
-    std::thread reader([&] { laterRead = later.read(*second, sql::kReadOrderAndTextsFrom, middle, append); });
-    const bool earlierRead = records.read(connection, sql::kReadOrderAndTextsBelow, middle, append);
+    std::thread reader([&] { laterRead = later.read(*second, std::pair{middle, rowids->second}, append); });
+    const bool earlierRead = records.read(connection, std::pair{rowids->first, middle - 1}, append);
     reader.join();
     if (!earlierRead || !laterRead) {
         failWith(!earlierRead ? records.error : later.error);
@@ -336,10 +346,19 @@ std::optional<TreeTexts> readTreeTexts(const std::string &path, const TextAppend
     const auto connection = openReadOnly(path);
     if (!connection)
         return std::nullopt;
-    TransactionScope reading(connection.get(), TransactionScope::Kind::Read);
-    auto records = readRecords(path, *connection, append);
-    if (!records)
-        return std::nullopt;
+    // Read in chunks, without holding the file: read again when another
+    // connection committed meanwhile, so the tree is one state of the file
+    // (the last attempt is taken as it is; the caller's version check then
+    // has it read again next time).
+    std::optional<Records> records;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto before = fileVersion(path);
+        records = readRecords(path, *connection, append);
+        if (!records)
+            return std::nullopt;
+        if (before && fileVersion(path) == before)
+            break;
+    }
     const std::vector<std::int32_t> &keys = records->keys;
     const std::vector<std::int32_t> &children = records->children, &nexts = records->nexts;
     TreeTexts tree;

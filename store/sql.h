@@ -65,14 +65,12 @@ inline constexpr std::string_view kReadAll =
     "SELECT KeyInd, KeyPar, KeyChi, KeyPrw, KeyNxt, KeyTxt, KeySel, Expand, KeyRef, RefCut FROM TbTree";
 // The same records with just what the tree's order and texts need.
 inline constexpr std::string_view kReadOrderAndTexts = "SELECT KeyInd, KeyChi, KeyNxt, KeyTxt FROM TbTree";
-// ... in two parts: keys below ?1, and the rest (Null keys in neither).
-inline constexpr std::string_view kReadOrderAndTextsBelow
-    = "SELECT KeyInd, KeyChi, KeyNxt, KeyTxt FROM TbTree WHERE KeyInd < ?1";
-inline constexpr std::string_view kReadOrderAndTextsFrom
-    = "SELECT KeyInd, KeyChi, KeyNxt, KeyTxt FROM TbTree WHERE KeyInd >= ?1";
-// Each on its own, so each is one look into the key order, not a scan.
-inline constexpr std::string_view kTreeKeyRange
-    = "SELECT (SELECT min(KeyInd) FROM TbTree), (SELECT max(KeyInd) FROM TbTree)";
+// ... from row id ?1 to ?2 in row id order, at most ?3 of them.
+inline constexpr std::string_view kReadOrderAndTextsChunk = "SELECT rowid, KeyInd, KeyChi, KeyNxt, KeyTxt FROM TbTree "
+                                                            "WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid LIMIT ?3";
+// Each on its own, so each is one look into the row id order, not a scan.
+inline constexpr std::string_view kTreeRowidRange
+    = "SELECT (SELECT min(rowid) FROM TbTree), (SELECT max(rowid) FROM TbTree)";
 
 // By position in kTreeIndexes: the key of the first and of the last record in
 // that index's order; equal index values are ordered by key.

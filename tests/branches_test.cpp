@@ -214,6 +214,11 @@ INSTANTIATE_TEST_SUITE_P(ReadTree, ReadTreeTexts, ::testing::Values(
     "UPDATE TbTree SET KeyNxt = 7 WHERE KeyInd = 1",                  // the root's sibling is never followed
     "UPDATE TbTree SET KeyInd = 300000 WHERE KeyInd = 6;"             // keys far apart: read in two parts
     "UPDATE TbTree SET KeyChi = 300000 WHERE KeyInd = 4",
+    // and 25,000 children of 5 besides: parts read in several chunks
+    "UPDATE TbTree SET KeyInd = 300000 WHERE KeyInd = 6; UPDATE TbTree SET KeyChi = 300000 WHERE KeyInd = 4;"
+    "WITH RECURSIVE n(k) AS (SELECT 10 UNION ALL SELECT k + 1 FROM n WHERE k < 25009)"
+    " INSERT INTO TbTree (KeyInd, KeyPar, KeyNxt, KeyTxt) SELECT k, 5, (k + 1) % 25010, 'n' || k FROM n;"
+    "UPDATE TbTree SET KeyChi = 10 WHERE KeyInd = 5",
     "DELETE FROM TbTree WHERE KeyInd = 1"));
 
 } // namespace
