@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -328,9 +329,24 @@ std::optional<Records> readRecords(const std::string &path, Connection &connecti
     Records later;
     later.reserve(static_cast<std::size_t>(span / 2 + 1), fileBytes / 2);
     bool laterRead = false;
-    std::thread reader([&] { laterRead = later.read(*second, std::pair{middle, rowids->second}, append); });
+    auto readLater = [&] {
+        try {
+            laterRead = later.read(*second, std::pair{middle, rowids->second}, append);
+        } catch (const std::bad_alloc &) {
+            later.error = "out of memory";
+        }
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(readLater);
+    } catch (const std::system_error &) {
+        // No thread to be had: this one reads both halves, in turn.
+    }
     const bool earlierRead = records.read(connection, std::pair{rowids->first, middle - 1}, append);
-    reader.join();
+    if (reader.joinable())
+        reader.join();
+    else
+        readLater();
     if (!earlierRead || !laterRead) {
         failWith(!earlierRead ? records.error : later.error);
         return std::nullopt;
@@ -342,7 +358,7 @@ std::optional<Records> readRecords(const std::string &path, Connection &connecti
 } // namespace
 
 std::optional<TreeTexts> readTreeTexts(const std::string &path, const TextAppender &append)
-{
+try {
     const auto connection = openReadOnly(path);
     if (!connection)
         return std::nullopt;
@@ -405,6 +421,9 @@ std::optional<TreeTexts> readTreeTexts(const std::string &path, const TextAppend
         pending.emplace_back(children[row], depth + 1);
     }
     return tree;
+} catch (const std::bad_alloc &) { // a planted file's texts may not fit
+    failWith("out of memory reading the tree's texts");
+    return std::nullopt;
 }
 
 std::optional<FileVersion> fileVersion(const std::string &path)

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -258,7 +259,11 @@ void FindIndex::run()
         if (!snapshot || !now || now != version || request.path != readPath) {
             version = now;
             readPath = request.path;
-            snapshot = readSnapshot(request.path);
+            try {
+                snapshot = readSnapshot(request.path);
+            } catch (const std::bad_alloc &) {
+                snapshot = nullptr;
+            }
             if (!snapshot) { // nothing to find now; read it again next time
                 snapshot = std::make_shared<const FindSnapshot>();
                 version.reset();
@@ -273,7 +278,11 @@ void FindIndex::run()
         result->generation = request.generation;
         result->needle = request.needle;
         result->snapshot = snapshot;
-        result->matches = scan(*snapshot, request.needle);
+        try {
+            result->matches = scan(*snapshot, request.needle);
+        } catch (const std::bad_alloc &) {
+            result->matches.clear(); // answered with no match rather than not at all
+        }
         if (!result->matches.empty()) {
             const auto position = positionOf(*snapshot, request.highlighted);
             result->ordinal = static_cast<int>(following(result->matches, position,
