@@ -205,25 +205,39 @@ void frmTree::TreeV_FilesDropped(const toolkit::TreeNode &node, const QStringLis
     modTree::DropFiles(item.value_or(0), paths);
 }
 
+// A click, an opening and a closing write marks and open states only: the
+// find keeps the tree it read.
 void frmTree::TreeV_NodeClick(const toolkit::TreeNode &node)
 {
-    const modTree::UserAction action("click");
-    if (action.mayRun())
-        modTree::NodeClick(node);
+    const auto begun = m_find->ownWriteBegins();
+    {
+        const modTree::UserAction action("click");
+        if (action.mayRun())
+            modTree::NodeClick(node);
+    }
+    m_find->ownWriteEnded(begun, false);
 }
 
 void frmTree::TreeV_Expand(const toolkit::TreeNode &node)
 {
-    const modTree::UserAction action("opening");
-    if (action.mayRun())
-        modTree::ExpandNode(node);
+    const auto begun = m_find->ownWriteBegins();
+    {
+        const modTree::UserAction action("opening");
+        if (action.mayRun())
+            modTree::ExpandNode(node);
+    }
+    m_find->ownWriteEnded(begun, false);
 }
 
 void frmTree::TreeV_Collapse(const toolkit::TreeNode &node)
 {
-    const modTree::UserAction action("closing");
-    if (action.mayRun())
-        modTree::CollapseNode(node);
+    const auto begun = m_find->ownWriteBegins();
+    {
+        const modTree::UserAction action("closing");
+        if (action.mayRun())
+            modTree::CollapseNode(node);
+    }
+    m_find->ownWriteEnded(begun, false);
 }
 
 void frmTree::showWritable()
@@ -319,6 +333,7 @@ void frmTree::txtFind_Step(bool forward)
     const auto target = m_find->step(highlightedItem(TreeV), forward);
     if (!target)
         return;
+    const auto begun = m_find->ownWriteBegins();
     {
         const modTree::UserAction action("find");
         if (!action.mayRun())
@@ -327,7 +342,7 @@ void frmTree::txtFind_Step(bool forward)
         if (!modTree::GoToItem(*target))
             return;
     }
-    m_find->refresh(); // the step wrote the file: read it again before the next keystroke
+    m_find->ownWriteEnded(begun, true); // else read it again before the next keystroke
     // Heard in the field, which keeps the focus for the next step.
     const toolkit::TreeNode node = TreeV->nodeAt(TreeV->currentIndex());
     const QString found = foundText(target->ordinal, m_find->latest().count());

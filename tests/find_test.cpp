@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,43 @@ TEST_F(FindTest, EscapeReturnsToTheTreeAndTheFieldCoversNothing)
     QApplication::processEvents();
     EXPECT_FALSE(field->isVisible());
     EXPECT_TRUE(window->tree()->hasFocus());
+}
+
+// The tree read for one search serves the next when only the window's own
+// clicks, openings, closings and steps came between; a text the window or
+// another program changed is read.
+TEST_F(FindTest, ReadsTheTreeAgainOnlyWhenItMayHaveChanged)
+{
+    open(1);
+    modTree::FindIndex *index = window->findIndex();
+    auto count = [&](const char *text) {
+        index->search(QString::fromUtf8(text), 1, modTree::FindIndex::Ordinal::Next);
+        EXPECT_TRUE(index->settle(5000));
+        return index->latest().count();
+    };
+    EXPECT_EQ(count("strasse"), 2);
+    struct Case {
+        const char *what;
+        std::function<void()> act;
+        bool readAgain;
+        const char *typed;
+        int found;
+    };
+    const Case cases[] = {
+        {"click", [&] { click("9K"); }, false, "strasse", 2},
+        {"closing", [&] { clickArrow("2K"); }, false, "корень", 4},
+        {"opening", [&] { clickArrow("3K"); }, false, "корень", 4},
+        {"step", [&] { typeAndCount("под"); QTest::keyClick(window->findField()->edit(), Qt::Key_Return); }, false,
+         "под", 1},
+        {"typed in the text box", [&] { click("9K"); type("xyz"); }, true, "xyz", 1},
+        {"another program", [&] { store.exec("UPDATE TbTree SET KeyTxt = 'xyz' WHERE KeyInd = 4"); }, true, "xyz", 2},
+    };
+    for (const Case &c : cases) {
+        const int before = index->readings();
+        c.act();
+        EXPECT_EQ(count(c.typed), c.found) << c.what;
+        EXPECT_EQ(index->readings() - before, c.readAgain ? 1 : 0) << c.what;
+    }
 }
 
 // Another program's change is found at the next keystroke.

@@ -239,10 +239,45 @@ void FindIndex::refresh()
     m_wake.notify_one();
 }
 
+FindIndex::OwnWrite FindIndex::ownWriteBegins() const
+{
+    store::Connection *connection = modBase::rsTree.connection();
+    if (!m_latest.snapshot || !connection)
+        return {};
+    // The data version first: a commit by another connection after it shows at the end.
+    OwnWrite begun;
+    begun.outside = connection->outsideVersion();
+    begun.file = store::fileVersion(connection->path());
+    return begun;
+}
+
+bool FindIndex::ownWriteEnded(const OwnWrite &begun, bool readAgain)
+{
+    store::Connection *connection = modBase::rsTree.connection();
+    std::optional<store::FileVersion> now;
+    bool same = false;
+    if (begun.outside && begun.file && connection) {
+        now = store::fileVersion(connection->path());
+        same = now && now->device == begun.file->device && now->inode == begun.file->inode
+            && connection->outsideVersion() == begun.outside;
+    }
+    if (same) {
+        const std::lock_guard lock(m_mutex);
+        if (m_sameTree.known && m_sameTree.to == *begun.file)
+            m_sameTree.to = *now; // one more own write on the same tree
+        else
+            m_sameTree = {true, *begun.file, *now};
+    } else if (readAgain) {
+        refresh();
+    }
+    return same;
+}
+
 void FindIndex::run()
 {
     std::string readPath;
     std::optional<store::FileVersion> version;
+    SameTree sameTree;
     std::shared_ptr<const FindSnapshot> snapshot;
     for (;;) {
         Request request;
@@ -253,10 +288,14 @@ void FindIndex::run()
                 return;
             request = std::move(*m_pending);
             m_pending.reset();
+            sameTree = m_sameTree;
         }
         // The version before the reading: a change landing during it is read again next time.
         const auto now = store::fileVersion(request.path);
+        if (snapshot && version && now && sameTree.holds(*version) && sameTree.holds(*now))
+            version = now; // only the window's own writes of marks and open states between
         if (!snapshot || !now || now != version || request.path != readPath) {
+            ++m_readings;
             version = now;
             readPath = request.path;
             try {

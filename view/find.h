@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include "store/branches.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -11,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Finding items by their text: every item the tree reaches, open and closed
@@ -83,6 +87,22 @@ public:
     // wait for the reading. A search waiting already does it.
     void refresh();
 
+    // Around an action of the window that writes neither texts nor links (a
+    // click, an opening or closing, a step): when no other connection
+    // committed between the two calls, the tree as read before the action is
+    // the tree after it, and is not read again. Costs nothing before the
+    // first search.
+    struct OwnWrite {
+        std::optional<std::int64_t> outside; // the connection's data version
+        std::optional<store::FileVersion> file;
+    };
+    OwnWrite ownWriteBegins() const;
+    // True when the tree read before still holds; else, after a step
+    // (readAgain), the reading starts at once.
+    bool ownWriteEnded(const OwnWrite &begun, bool readAgain);
+    // How many times the reader has read the tree: for tests.
+    int readings() const { return m_readings.load(); }
+
     // The latest answer, and whether it answers the latest search.
     const FindResult &latest() const { return m_latest; }
     bool current() const { return m_latest.generation == m_asked; }
@@ -117,6 +137,19 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Request> m_pending;
+    // Versions of the file between which only the window's own writes of
+    // neither texts nor links came: the tree of the first is the tree of the second.
+    struct SameTree {
+        bool known = false;
+        store::FileVersion from, to; // each version between is one of those writes'
+        bool holds(const store::FileVersion &v) const
+        {
+            return known && v.device == from.device && v.inode == from.inode && from.changes <= v.changes
+                && v.changes <= to.changes;
+        }
+    };
+    SameTree m_sameTree;
+    std::atomic<int> m_readings = 0;
     bool m_stop = false;
     std::thread m_reader;
 };
