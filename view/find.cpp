@@ -242,10 +242,13 @@ void FindIndex::refresh()
 FindIndex::OwnWrite FindIndex::ownWriteBegins() const
 {
     store::Connection *connection = modBase::rsTree.connection();
-    if (!m_latest.snapshot || !connection)
+    // A read-only connection may be replaced by a writable one within the
+    // action, and two connections' data versions say nothing of each other.
+    if (!m_latest.snapshot || !connection || connection->isReadOnly())
         return {};
     // The data version first: a commit by another connection after it shows at the end.
     OwnWrite begun;
+    begun.connection = connection;
     begun.outside = connection->outsideVersion();
     begun.file = store::fileVersion(connection->path());
     return begun;
@@ -256,7 +259,7 @@ bool FindIndex::ownWriteEnded(const OwnWrite &begun, bool readAgain)
     store::Connection *connection = modBase::rsTree.connection();
     std::optional<store::FileVersion> now;
     bool same = false;
-    if (begun.outside && begun.file && connection) {
+    if (begun.outside && begun.file && connection && connection == begun.connection) {
         now = store::fileVersion(connection->path());
         same = now && now->device == begun.file->device && now->inode == begun.file->inode
             && connection->outsideVersion() == begun.outside;

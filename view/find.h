@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "store/branches.h"
+#include "store/connection.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -93,6 +94,7 @@ public:
     // the tree after it, and is not read again. Costs nothing before the
     // first search.
     struct OwnWrite {
+        const store::Connection *connection = nullptr;
         std::optional<std::int64_t> outside; // the connection's data version
         std::optional<store::FileVersion> file;
     };
